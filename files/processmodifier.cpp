@@ -1,0 +1,3 @@
+#include "files/processmodifier.h"
+
+ProcessModifier::ProcessModifier(QObject *parent) : ProgressInterface(parent) {}

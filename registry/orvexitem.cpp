@@ -1,0 +1,3 @@
+#include "registry/orvexitem.h"
+
+OrvexItem::OrvexItem(QObject *parent) : QObject(parent) {}
