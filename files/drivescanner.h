@@ -1,0 +1,82 @@
+#pragma once
+
+#include "files/progressinterface.h"
+
+#include <QFileInfo>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+
+class FileFinder;
+
+// Drives one file scan: walks the given items with a FileFinder and reports
+// each file that belongs to the scan. A quick scan keeps small files of risky
+// kinds; a full scan keeps every regular file.
+class DriveScanner : public ProgressInterface
+{
+    Q_OBJECT
+
+public:
+    enum ScanType { QuickScan = 0, FullScan = 1 };
+
+    // Largest file a quick scan keeps; a file of exactly this size passes.
+    static constexpr qint64 QuickScanSizeLimit = 10485760;
+
+    explicit DriveScanner(QObject *parent = nullptr);
+    ~DriveScanner() override;
+
+    // Inputs, set while the scanner is idle, before start().
+    void setDrives(const QList<QString> &drives);
+    void setExclusions(const QList<QString> &exclusions);
+    void setExtensions(const QList<QString> &extensions);
+
+    // The items of the scan (drive roots, folders or single files), native separators.
+    QList<QString> drives() const;
+    // The same items as file infos, in the same order.
+    QList<QFileInfo> items() const;
+    // For each drive that is an existing folder, its native absolute path.
+    QList<QString> directories() const;
+    QList<QString> exclusions() const;
+    QList<QString> extensions() const;
+    // Quick (0) when there are extensions, full (1) otherwise.
+    int scanType() const;
+
+    // Where the swap files to leave out of a quick scan come from; by default
+    // the live list of the running system. Read once at the start of each scan.
+    void setSwapFileSource(std::function<QList<QString>()> source);
+
+    // Deletes the finder of the last scan, if any; the stop request stays.
+    void reset() override;
+
+Q_SIGNALS:
+    void fileFound(QString, int);
+    void scanFinished();
+
+public Q_SLOTS:
+    void userRequestStop() override;
+    void handleFileFound(QString path);
+    void addFile(QString path);
+    void handleScanFinished();
+
+protected:
+    void run() override;
+
+private:
+    bool keptByQuickScan(const QString &path) const;
+    void forwardStopToFinder();
+    void handleFinderStopped();
+
+    QList<QString> m_drives;
+    QList<QString> m_exclusions;
+    QList<QString> m_extensions;
+    std::function<QList<QString>()> m_swapFileSource;
+
+    // Guards the finder pointer and the per-scan state below: run() sets them on
+    // the scanner's thread, the slots read them on the GUI thread.
+    mutable QMutex m_mutex;
+    FileFinder *m_finder = nullptr;
+    QList<QString> m_swapFiles;
+    bool m_finderStopped = false;
+};
