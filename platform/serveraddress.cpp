@@ -44,7 +44,8 @@ ServerAddress ServerAddress::fromText(const QString &text, const ServerAddress &
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         host = host.mid(1, host.size() - 2);
     if (colon <= 0 || !portOk || port == 0 || port > 65535 || host.isEmpty()) {
-        qWarning().noquote() << QStringLiteral("ServerAddress ignoring malformed %1='%2', using %3:%4")
+        qWarning().noquote() << QStringLiteral(
+                                    "ServerAddress ignoring malformed %1='%2', using %3:%4")
                                     .arg(QString::fromLatin1(variableName), value, fallback.host)
                                     .arg(fallback.port);
         return fallback;

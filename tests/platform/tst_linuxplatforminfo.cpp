@@ -48,7 +48,8 @@ private Q_SLOTS:
     void systemErrorLineShape()
     {
         QCOMPARE(systemErrorLine(QStringLiteral("Ctx::op() open"), ENOENT),
-                 QStringLiteral("SYSTEM API Error for 'Ctx::op() open' [2]: 'No such file or directory'"));
+                 QStringLiteral(
+                     "SYSTEM API Error for 'Ctx::op() open' [2]: 'No such file or directory'"));
     }
 
     void logSystemErrorReadsErrno()

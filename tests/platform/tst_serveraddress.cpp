@@ -16,16 +16,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("warns");
-        QTest::newRow("empty keeps default") << "" << "default.host" << 43 << false;
-        QTest::newRow("blank keeps default") << "  " << "default.host" << 43 << false;
-        QTest::newRow("ipv4") << "127.0.0.1:4343" << "127.0.0.1" << 4343 << false;
-        QTest::newRow("name") << "registry.example.org:43" << "registry.example.org" << 43 << false;
-        QTest::newRow("ipv6") << "[::1]:5000" << "::1" << 5000 << false;
-        QTest::newRow("no port") << "localhost" << "default.host" << 43 << true;
-        QTest::newRow("port zero") << "localhost:0" << "default.host" << 43 << true;
-        QTest::newRow("port too big") << "localhost:70000" << "default.host" << 43 << true;
-        QTest::newRow("port not a number") << "localhost:http" << "default.host" << 43 << true;
-        QTest::newRow("no host") << ":43" << "default.host" << 43 << true;
+        QTest::newRow("empty keeps default") << ""
+                                             << "default.host" << 43 << false;
+        QTest::newRow("blank keeps default") << "  "
+                                             << "default.host" << 43 << false;
+        QTest::newRow("ipv4") << "127.0.0.1:4343"
+                              << "127.0.0.1" << 4343 << false;
+        QTest::newRow("name") << "registry.example.org:43"
+                              << "registry.example.org" << 43 << false;
+        QTest::newRow("ipv6") << "[::1]:5000"
+                              << "::1" << 5000 << false;
+        QTest::newRow("no port") << "localhost"
+                                 << "default.host" << 43 << true;
+        QTest::newRow("port zero") << "localhost:0"
+                                   << "default.host" << 43 << true;
+        QTest::newRow("port too big") << "localhost:70000"
+                                      << "default.host" << 43 << true;
+        QTest::newRow("port not a number") << "localhost:http"
+                                           << "default.host" << 43 << true;
+        QTest::newRow("no host") << ":43"
+                                 << "default.host" << 43 << true;
     }
     void fromText()
     {
@@ -34,9 +44,10 @@ private Q_SLOTS:
         QFETCH(int, port);
         QFETCH(bool, warns);
         if (warns)
-            QTest::ignoreMessage(QtWarningMsg,
-                                 QRegularExpression(QStringLiteral("^ServerAddress ignoring malformed")));
-        const ServerAddress address = ServerAddress::fromText(text, {QStringLiteral("default.host"), 43}, "X");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                                   "^ServerAddress ignoring malformed")));
+        const ServerAddress address =
+            ServerAddress::fromText(text, {QStringLiteral("default.host"), 43}, "X");
         QCOMPARE(address.host, host);
         QCOMPARE(int(address.port), port);
     }

@@ -1,0 +1,6 @@
+#include "app/applicationentry.h"
+
+int main(int argc, char **argv)
+{
+    return ApplicationEntry::run(argc, argv);
+}

@@ -1,0 +1,218 @@
+#include "app/mainwindow.h"
+
+#include "app/wintrayhandler.h"
+#include "platform/elevation.h"
+#include "platform/platforminfo.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QSqlDatabase>
+#include <QStyle>
+#include <QTabBar>
+#include <QUrl>
+#include <QWindowStateChangeEvent>
+
+bool MainWindow::s_adminInfoShown = false;
+bool MainWindow::s_minimizeMessagePending = true;
+
+namespace {
+const char kOnlineHelpUrl[] = "https://winorvex.invalid/help";
+const char kEulaUrl[] = "https://winorvex.invalid/license";
+} // namespace
+
+Qt::WindowFlags MainWindow::savedWindowFlagsDefault()
+{
+    return Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint;
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+{
+    setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":img/icons/WinOrvex/16.png")));
+
+    m_savedWindowFlags = savedWindowFlagsDefault();
+
+    createDatabase();
+
+    qRegisterMetaType<QList<QString>>("QList<QString>");
+    qRegisterMetaType<QList<QFileInfo>>("QList<QFileInfo>");
+    qRegisterMetaType<QVariant>("QVariant");
+    qRegisterMetaType<QList<quint32>>("QList<quint32>");
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("beta 2"));
+    qDebug().noquote()
+        << QStringLiteral("WinOrvex version %1").arg(QCoreApplication::applicationVersion());
+    qDebug().noquote() << QStringLiteral("Windows version 0x%1")
+                              .arg(PlatformInfo::instance().versionCode(), 4, 16, QLatin1Char('0'));
+
+    connect(actionEULA, &QAction::triggered, this, &MainWindow::userSeeEULA);
+    connect(actionHelp, &QAction::triggered, this, &MainWindow::userVisitOnlineHelp);
+    connect(label_hide_admin, &QLabel::linkActivated, frame_admin_info, &QWidget::hide);
+    connect(pushButton_runas, &QPushButton::clicked, this, &MainWindow::runAsAdministrator);
+    connect(label_hide_64, &QLabel::linkActivated, frame_64_info, &QWidget::hide);
+    connect(label_help_64, &QLabel::linkActivated, this, &MainWindow::show64BitHelp);
+    pushButton_runas->setIcon(style()->standardIcon(QStyle::SP_VistaShield));
+
+    if (PlatformInfo::instance().isAdministrator()) {
+        frame_admin_info->hide();
+    } else if (!s_adminInfoShown) {
+        frame_admin_info->show();
+        s_adminInfoShown = true;
+    } else {
+        frame_admin_info->hide();
+    }
+
+    if (!PlatformInfo::instance().is64BitWindows())
+        frame_64_info->hide();
+    stackedWidget_network->hide();
+
+    // Pages of later features are plain pages until those features exist; their
+    // actions stay disabled meanwhile.
+    addPage(QStringLiteral("page_summary"));
+    connect(actionQuit, &QAction::triggered, this, &QWidget::close);
+    addPage(QStringLiteral("page_processes"));
+    addPage(QStringLiteral("page_files"));
+    addPage(QStringLiteral("page_removing_malware"));
+    for (QAction *action : {actionPreferences, actionAbout, actionScan_Files, actionScan_Folder,
+                            actionScan_Computer, actionCheck_For_Updates, actionSend_Us_Feedback})
+        action->setEnabled(false);
+
+    m_trayHandler = new WinTrayHandler(this);
+    m_trayHandler->setIcon(windowIcon());
+
+    m_tabBar = new QTabBar;
+    m_tabBar->setExpanding(false);
+    m_tabBar->setDrawBase(false);
+    m_tabBar->insertTab(SummaryPage, tr("Summary"));
+    m_tabBar->insertTab(ProcessesPage, tr("Processes"));
+    m_tabBar->insertTab(FilesPage, tr("Files"));
+    m_tabBar->insertTab(RemovingMalwarePage, tr("Removing Malware"));
+    frame_bar->layout()->addWidget(m_tabBar);
+    connect(m_tabBar, &QTabBar::currentChanged, stackedWidget, &QStackedWidget::setCurrentIndex);
+}
+
+MainWindow::~MainWindow()
+{
+    delete m_trayHandler;
+    // The in-memory database goes with the window that created it.
+    QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+void MainWindow::createDatabase()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    if (!db.open())
+        qCritical() << "MainWindow::MainWindow() Unable to create the database!";
+}
+
+void MainWindow::addPage(const QString &objectName)
+{
+    auto *page = new QWidget;
+    page->setObjectName(objectName);
+    stackedWidget->addWidget(page);
+}
+
+void MainWindow::runMaximized()
+{
+    qDebug() << "MainWindow::runMaximized() called";
+    m_trayHandler->hide();
+    activateWindow();
+    setWindowFlags(m_savedWindowFlags);
+    showNormal();
+    activateWindow();
+}
+
+void MainWindow::runMinimized(bool showMessage)
+{
+    qDebug() << "MainWindow::runMinimized() called";
+    m_trayHandler->show();
+    if (showMessage && s_minimizeMessagePending) {
+        const QString text = tr("WinOrvex is running minimized and still scanning processes.");
+        m_trayHandler->showMessage(tr("WinOrvex is running minimized."), text,
+                                   QSystemTrayIcon::Information, 3000);
+        s_minimizeMessagePending = false;
+    }
+    setWindowFlags(Qt::Dialog);
+    hide();
+}
+
+void MainWindow::showAlert()
+{
+    qDebug() << "MainWindow::showAlert() called";
+    if (!isMinimized() && !isHidden())
+        return;
+    m_trayHandler->hide();
+    setWindowFlags(m_savedWindowFlags);
+    show();
+    QApplication::alert(this, 0);
+}
+
+void MainWindow::showInsufficientPrivilegesInfo()
+{
+    if (s_adminInfoShown)
+        return;
+    frame_admin_info->show();
+    s_adminInfoShown = true;
+}
+
+void MainWindow::show64BitHelp()
+{
+    QMessageBox::information(
+        this, tr("Information"),
+        tr("WinOrvex is running on a 64 bit version of Windows and is unable to scan 64 bit "
+           "processes."),
+        QMessageBox::Ok);
+}
+
+void MainWindow::runAsAdministrator()
+{
+    if (!startElevated(QCoreApplication::applicationFilePath(),
+                       QStringLiteral("MainWindow::runAsAdministrator() pkexec")))
+        return;
+    close();
+}
+
+void MainWindow::userVisitOnlineHelp()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kOnlineHelpUrl)));
+}
+
+void MainWindow::userSeeEULA()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kEulaUrl)));
+}
+
+bool MainWindow::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowStateChange && isMinimized()) {
+        const auto *change = static_cast<QWindowStateChangeEvent *>(e);
+        if (!(change->oldState() & Qt::WindowMinimized))
+            runMinimized(true);
+        else
+            runMaximized();
+        e->accept();
+        return true;
+    }
+    if (e->type() == QEvent::Close) {
+        e->accept();
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *e)
+{
+    static const QList<int> pageKeys{Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
+    const int page = pageKeys.indexOf(e->key());
+    if (page >= 0)
+        m_tabBar->setCurrentIndex(page);
+    QMainWindow::keyPressEvent(e);
+}

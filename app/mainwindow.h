@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ui_mainwindow.h"
+
+#include <QMainWindow>
+
+class QTabBar;
+class WinTrayHandler;
+
+// The single top-level window: page stack, information bars, network panel and
+// the owner of every long-lived object.
+class MainWindow : public QMainWindow, protected Ui::MainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The flags restored when the window comes back from the tray.
+    static Qt::WindowFlags savedWindowFlagsDefault();
+
+    // Pages of the stack, in tab order.
+    enum Page { SummaryPage = 0, ProcessesPage = 1, FilesPage = 2, RemovingMalwarePage = 3 };
+
+public Q_SLOTS:
+    void runMaximized();
+    void runMinimized(bool showMessage = true);
+    void showAlert();
+
+protected Q_SLOTS:
+    void showInsufficientPrivilegesInfo();
+    void show64BitHelp();
+    void runAsAdministrator();
+    void userVisitOnlineHelp();
+    void userSeeEULA();
+
+protected:
+    bool event(QEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+
+private:
+    void createDatabase();
+    void addPage(const QString &objectName);
+
+    Qt::WindowFlags m_savedWindowFlags;
+    WinTrayHandler *m_trayHandler = nullptr;
+    QTabBar *m_tabBar = nullptr;
+    // Process-wide: the administrator bar is shown at most once per run, and the
+    // tray balloon explains the minimised state only at the first minimise.
+    static bool s_adminInfoShown;
+    static bool s_minimizeMessagePending;
+};
