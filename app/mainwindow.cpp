@@ -190,6 +190,30 @@ void MainWindow::userSeeEULA()
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kEulaUrl)));
 }
 
+void MainWindow::displayNetworkError(const QString &message)
+{
+    qDebug().noquote()
+        << QStringLiteral("MainWindow::displayNetworkError( %1 ) called").arg(message);
+    frame_stack->setEnabled(false);
+    stackedWidget_network->setCurrentWidget(page_net_retry);
+    label_orvex_com_status->setText(message);
+    stackedWidget_network->show();
+}
+
+void MainWindow::clearNetworkError()
+{
+    qDebug() << "MainWindow::clearNetworkError() called";
+    frame_stack->setEnabled(true);
+    stackedWidget_network->hide();
+    label_orvex_com_status->clear();
+}
+
+void MainWindow::handleAutomaticReconnectFailed()
+{
+    // The tabs stay disabled; Retry reaches the handler that waits for the user.
+    stackedWidget_network->setCurrentWidget(page_net_failed);
+}
+
 bool MainWindow::event(QEvent *e)
 {
     if (e->type() == QEvent::WindowStateChange && isMinimized()) {

@@ -34,6 +34,9 @@ protected Q_SLOTS:
     void runAsAdministrator();
     void userVisitOnlineHelp();
     void userSeeEULA();
+    void displayNetworkError(const QString &message);
+    void clearNetworkError();
+    void handleAutomaticReconnectFailed();
 
 protected:
     bool event(QEvent *e) override;

@@ -178,6 +178,40 @@ private Q_SLOTS:
                  MainWindow::savedWindowFlagsDefault());
     }
 
+    void networkPanelFollowsTheHandler()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        auto *panel = child<QStackedWidget>(&window, "stackedWidget_network");
+        auto *stack = child<QFrame>(&window, "frame_stack");
+        auto *status = child<QLabel>(&window, "label_orvex_com_status");
+
+        QTest::ignoreMessage(
+            QtDebugMsg, "MainWindow::displayNetworkError( Attempting to reconnect... ) called");
+        QMetaObject::invokeMethod(&window, "displayNetworkError",
+                                  Q_ARG(QString, QStringLiteral("Attempting to reconnect...")));
+        QVERIFY(!panel->isHidden());
+        QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_retry"));
+        QCOMPARE(status->text(), QStringLiteral("Attempting to reconnect..."));
+        QVERIFY(!stack->isEnabled());
+
+        QMetaObject::invokeMethod(&window, "handleAutomaticReconnectFailed");
+        QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_failed"));
+        QVERIFY(!stack->isEnabled());
+
+        // The next connection message brings the retry page back.
+        QMetaObject::invokeMethod(
+            &window, "displayNetworkError",
+            Q_ARG(QString, QStringLiteral("Could not connect to the malware database.")));
+        QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_retry"));
+
+        QTest::ignoreMessage(QtDebugMsg, "MainWindow::clearNetworkError() called");
+        QMetaObject::invokeMethod(&window, "clearNetworkError");
+        QVERIFY(panel->isHidden());
+        QVERIFY(stack->isEnabled());
+        QVERIFY(status->text().isEmpty());
+    }
+
     void quitClosesTheWindow()
     {
         FakePlatformInfo info(0x0601, true);
