@@ -1,0 +1,358 @@
+#include "registry/orvexhandler.h"
+
+#include "platform/clock.h"
+#include "registry/orvexcache.h"
+#include "registry/orvexcheckstate.h"
+#include "registry/orvexcommunicator.h"
+#include "registry/orvexitem.h"
+#include "registry/orvexresponse.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QTcpSocket>
+#include <QTextStream>
+
+#include <limits>
+
+namespace {
+QString lastSeenText(uint secondsSinceEpoch)
+{
+    return QDateTime::fromSecsSinceEpoch(qint64(secondsSinceEpoch))
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// A decimal integer as the registry writes it: an optional minus and digits only.
+bool isDecimalInteger(const QString &text)
+{
+    const int start = text.startsWith(QLatin1Char('-')) ? 1 : 0;
+    if (text.size() == start)
+        return false;
+    for (int i = start; i < text.size(); ++i) {
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    text.toInt(&ok, 10);
+    return ok;
+}
+} // namespace
+
+OrvexHandler::OrvexHandler(OrvexCache *cache, QObject *parent)
+    : ProcessModifier(parent), m_cache(cache)
+{
+    m_communicator = new OrvexCommunicator;
+    connect(m_communicator, &OrvexCommunicator::communicationError, this,
+            &OrvexHandler::connectionMessage, Qt::DirectConnection);
+    connect(m_communicator, &OrvexCommunicator::communicationEstablished, this,
+            &OrvexHandler::communicationEstablished, Qt::DirectConnection);
+    connect(m_communicator, &OrvexCommunicator::payload, this, &OrvexHandler::processOrvexPayload,
+            Qt::DirectConnection);
+
+    m_socket = new QTcpSocket;
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &OrvexHandler::handleSocketError,
+            Qt::DirectConnection);
+    m_socket->moveToThread(this);
+    m_communicator->setSocket(m_socket);
+}
+
+OrvexHandler::~OrvexHandler()
+{
+    // Owners delete a handler once it has finished; one still running (for
+    // example at shutdown) is stopped first so its thread never outlives it.
+    if (isRunning()) {
+        userRequestStop();
+        wait();
+    }
+    delete m_communicator;
+    delete m_socket;
+}
+
+void OrvexHandler::sendQuery(QString digest)
+{
+    sendQuery(QList<QString>{digest});
+}
+
+void OrvexHandler::sendQuery(QList<QString> digests)
+{
+    if (m_pending.appendIfRunning(digests))
+        return;
+    // The run, if any, has decided to end and only disconnects its socket.
+    wait();
+    m_pending.start(digests);
+    reset();
+    start(QThread::InheritPriority);
+}
+
+void OrvexHandler::userRequestReconnect()
+{
+    m_userReconnectRequest.store(true);
+}
+
+void OrvexHandler::run()
+{
+    queryOrvex();
+}
+
+bool OrvexHandler::hasPendingDigests() const
+{
+    return !m_pending.isEmpty();
+}
+
+bool OrvexHandler::isCached(const QString &digest) const
+{
+    return m_cache && m_cache->response(digest);
+}
+
+bool OrvexHandler::finishIfIdle()
+{
+    if (isStopRequested()) {
+        m_pending.finish();
+        return true;
+    }
+    return m_pending.finishIfEmpty();
+}
+
+void OrvexHandler::queryOrvex()
+{
+    emit progressStatus(tr("Connecting to the malware database..."));
+    if (finishIfIdle()) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+
+    forever
+    {
+        Clock::sleep(1000);
+        if (isStopRequested()) {
+            m_pending.finish();
+            return;
+        }
+
+        const QList<QString> snapshot = m_pending.snapshot();
+        bool allCached = true;
+        for (const QString &digest : snapshot) {
+            if (!isCached(digest)) {
+                allCached = false;
+                break;
+            }
+        }
+
+        if (allCached) {
+            answerQueryFromCache(snapshot);
+        } else if (!m_communicator->isConnected() && !m_communicator->connectToOrvex()) {
+            qWarning() << "OrvexHandler::queryOrvex() the communicator object couldn't connect to "
+                          "the Orvex!";
+            emit progressStatus(tr("Failed to connect to the malware database."));
+            if (hasPendingDigests())
+                attemptReconnect();
+        } else {
+            emit progressStatus(tr("Connected to the malware database."));
+            if (snapshot.isEmpty()) {
+                qWarning() << "OrvexHandler:queryOrvex() ran out of digests!";
+                if (finishIfIdle())
+                    return;
+                continue;
+            }
+            const QByteArray request = buildRequest(snapshot, std::numeric_limits<int>::max());
+            if (request.isEmpty()) {
+                qDebug() << "OrvexHandler::queryOrvex() the cache had all digests in query.";
+                answerQueryFromCache(snapshot);
+                // Digests added while this pass ran are still to be answered.
+                if (finishIfIdle()) {
+                    m_socket->disconnectFromHost();
+                    return;
+                }
+                continue;
+            }
+            emit progressStatus(tr("Checking files against the malware database..."));
+            m_communicator->setRequest(request);
+            if (!m_communicator->queryOrvex() && hasPendingDigests()) {
+                qWarning() << "OrvexHandler::queryOrvex() the communicator object could not query "
+                              "the Orvex!";
+                attemptReconnect();
+            }
+        }
+
+        if (finishIfIdle()) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+    }
+}
+
+QByteArray OrvexHandler::buildRequest(const QList<QString> &digests, int limit) const
+{
+    const int count = qMin(limit, int(digests.size()));
+    QByteArray request;
+    QTextStream stream(&request, QIODevice::WriteOnly);
+    stream << "begin\n"
+           << OrvexCommunicator::clientToken() << '\n'
+           << OrvexCommunicator::installationDigest() << '\n'
+           << OrvexCommunicator::platformDigest() << '\n';
+    int written = 0;
+    for (int i = 0; i < count; ++i) {
+        const QString &digest = digests.at(i);
+        if (isCached(digest))
+            continue;
+        stream << digest << '\n';
+        ++written;
+    }
+    stream << "end\n";
+    stream.flush();
+    if (written == 0)
+        return QByteArray();
+    return request;
+}
+
+void OrvexHandler::answerQueryFromCache(const QList<QString> &digests)
+{
+    for (const QString &digest : digests) {
+        QCoreApplication::processEvents();
+        uint lastSeen = 0;
+        int rate = -1;
+        if (m_cache && m_cache->response(digest, &lastSeen, &rate)) {
+            // A run nested in a reconnection may have answered it already.
+            if (m_pending.removeAll(digest) > 0)
+                publishResult(digest, QString::number(rate), lastSeenText(lastSeen));
+        } else {
+            qWarning().noquote()
+                << QStringLiteral("OrvexHandler::answerQueryFromCache() missed for digest '%1'")
+                       .arg(digest);
+        }
+    }
+}
+
+void OrvexHandler::processOrvexPayload(QByteArray payload)
+{
+    qDebug().noquote() << QStringLiteral(
+                              "OrvexHandler::processOrvexPayload() called with %1 byte payload")
+                              .arg(payload.size());
+
+    // A last line without its line end may have been cut (the server closed or
+    // fell silent mid-line) and would read as a shorter, wrong value. Its digest
+    // stays pending and is asked again.
+    const qsizetype complete = payload.lastIndexOf('\n') + 1;
+    if (complete < payload.size()) {
+        qWarning().noquote() << QStringLiteral("OrvexHandler::processOrvexPayload() ignoring an "
+                                               "unfinished last line of %1 bytes")
+                                    .arg(payload.size() - complete);
+        payload.truncate(complete);
+    }
+
+    QTextStream stream(payload);
+    stream.readLine();
+    while (!stream.atEnd())
+        processOrvexPayloadLine(stream.readLine());
+    processOrvexPayloadLine(stream.readLine());
+}
+
+bool OrvexHandler::processOrvexPayloadLine(const QString &line)
+{
+    if (line.isEmpty())
+        return true;
+    if (line.startsWith(QLatin1Char('#'))) {
+        qDebug().noquote() << QStringLiteral("ORVEX PAYLOAD COMMENT: %1").arg(line);
+        return true;
+    }
+
+    const QStringList parts = line.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    if (parts.size() != 3) {
+        qWarning().noquote() << QStringLiteral("ORVEX PAYLOAD PARSING PROBLEM: %1").arg(line);
+        return false;
+    }
+
+    const QString &digest = parts.at(0);
+    bool lastSeenOk = false;
+    uint lastSeen = parts.at(1).toUInt(&lastSeenOk, 10);
+    if (!lastSeenOk)
+        lastSeen = 0;
+    const QString lastSeenString = lastSeenText(lastSeen);
+    QString rate = parts.at(2);
+    if (rate == QLatin1String("NO_DATA"))
+        rate = QStringLiteral("-1");
+
+    if (!isDecimalInteger(rate)) {
+        qWarning().noquote() << QStringLiteral("OrvexHandler::processOrvexPayloadLine() couldn't "
+                                               "interpret detection rate '%1'")
+                                    .arg(rate);
+        return false;
+    }
+
+    if (m_pending.removeAll(digest) == 0) {
+        qWarning().noquote() << QStringLiteral(
+                                    "OrvexHandler::processOrvexPayloadLine() got a digest "
+                                    "back that it didn't ask for: %1")
+                                    .arg(digest);
+        return false;
+    }
+
+    publishResult(digest, rate, lastSeenString);
+
+    auto *response = new OrvexResponse;
+    response->setResponse(lastSeen, rate.toInt());
+    if (m_cache)
+        m_cache->insert(digest, response);
+    else
+        delete response;
+    return true;
+}
+
+void OrvexHandler::publishResult(const QString &digest, const QString &rate,
+                                 const QString &lastSeen)
+{
+    emit setOrvexData(digest, OrvexItem::DetectionRate, QVariant(rate));
+    emit setOrvexData(digest, OrvexItem::LastSeenByOrvex, QVariant(lastSeen));
+    emit setOrvexData(digest, OrvexItem::OrvexState, QVariant(int(Checked)));
+    emit setOrvexDataPacked(QStringLiteral("%1|%2|%3").arg(digest, rate, lastSeen));
+    emit progressStep();
+}
+
+void OrvexHandler::handleSocketError(QAbstractSocket::SocketError error)
+{
+    qDebug().noquote() << QStringLiteral("OrvexHandler::handleSocketError() #%1 called")
+                              .arg(static_cast<int>(error));
+
+    QTcpSocket *oldSocket = m_socket;
+    auto *socket = new QTcpSocket;
+    connect(socket, &QAbstractSocket::errorOccurred, this, &OrvexHandler::handleSocketError,
+            Qt::DirectConnection);
+    socket->moveToThread(this);
+    m_communicator->setSocket(socket);
+    m_socket = socket;
+
+    if (oldSocket) {
+        qDebug() << "OrvexHandler::handleSocketError() deleting old socket";
+        oldSocket->disconnect();
+        oldSocket->disconnectFromHost();
+        // Deleted when this thread's run ends: the socket may still be inside
+        // the wait that reported this error.
+        oldSocket->deleteLater();
+    }
+
+    attemptReconnect();
+}
+
+void OrvexHandler::attemptReconnect()
+{
+    if (isStopRequested())
+        return;
+    if (m_retryCount > 5) {
+        emit automaticReconnectFailed();
+        while (!m_userReconnectRequest.load()) {
+            if (isStopRequested())
+                return;
+            Clock::sleep(250);
+        }
+        m_retryCount = 0;
+        m_userReconnectRequest.store(false);
+    }
+
+    const int delay = 1 << m_retryCount;
+    ++m_retryCount;
+    emit connectionMessage(tr("Attempting to reconnect..."));
+    Clock::sleep(1000 * delay);
+    if (isStopRequested())
+        return;
+    queryOrvex();
+}

@@ -1,0 +1,3 @@
+#include "registry/orvextab.h"
+
+OrvexTab::OrvexTab(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+
+// Base of the tabs that ask the registry about digests and show its answers.
+class OrvexTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit OrvexTab(QWidget *parent = nullptr);
+
+Q_SIGNALS:
+    void queryOrvex(QList<QString>);
+
+public Q_SLOTS:
+    virtual void setOrvexDataPacked(QString) = 0;
+    virtual void setOrvexData(QString, int, QVariant) = 0;
+    virtual void OrvexQueryStarted() = 0;
+    virtual void OrvexQueryFinished() = 0;
+};
