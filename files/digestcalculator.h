@@ -1,0 +1,65 @@
+#pragma once
+
+#include "files/processmodifier.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class RegularFile;
+
+// Turns a list of file paths into MD5 and SHA-1 digests on its own thread.
+// Each file that can be read yields one digest record "path|sha1|md5"; the end
+// of a complete run yields the MD5 digests of all of them.
+class DigestCalculator : public ProcessModifier
+{
+    Q_OBJECT
+
+public:
+    explicit DigestCalculator(QObject *parent = nullptr);
+    ~DigestCalculator() override;
+
+    // Replaces the files of the next run; call while the worker is idle.
+    void setFiles(const QList<QString> &files);
+
+    // Also empties the file list and the byte counts.
+    void reset() override;
+
+    // The chunk counter shared by all digest workers, which paces progress
+    // reports to one per 1002 chunks of 4096 bytes across files and runs.
+    static int sharedChunkCounter();
+    static void setSharedChunkCounter(int value);
+
+Q_SIGNALS:
+    void digestsFound(QList<QString>);
+    void setDigestData(QString);
+    void unableToOpenFile(QString);
+
+private:
+    class Sha1Pipeline;
+
+    struct FileDigests
+    {
+        bool readFailed = false;
+        QString md5;
+        QString sha1;
+    };
+
+protected:
+    void run() override;
+
+private:
+    FileDigests digestFile(RegularFile &file);
+    void paceProgress();
+
+    QList<QString> m_files;
+    qint64 m_bytesDone = 0;
+    qint64 m_totalBytes = 0;
+
+    // SHA-1 runs beside MD5 on a second core; the thread lives as long as this
+    // worker so that runs do not pay for starting it.
+    std::unique_ptr<Sha1Pipeline> m_sha1;
+    QByteArray m_buffers[2];
+};

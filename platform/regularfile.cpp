@@ -1,0 +1,67 @@
+#include "platform/regularfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+bool RegularFile::open(const QString &path)
+{
+    m_fd.reset();
+    m_error = 0;
+    const QByteArray name = QFile::encodeName(path);
+    // Look before opening: opening some devices already has an effect.
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0) {
+        m_error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        m_error = ENODEV;
+        return false;
+    }
+    // O_NONBLOCK keeps open() from waiting should the path have become a FIFO
+    // since the look; fstat() then tells what was really opened.
+    UniqueFd fd(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.isValid()) {
+        m_error = errno;
+        return false;
+    }
+    if (::fstat(fd.get(), &st) != 0) {
+        m_error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        m_error = ENODEV;
+        return false;
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags != -1)
+        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    m_fd = std::move(fd);
+    return true;
+}
+
+qint64 RegularFile::read(char *buffer, qint64 max)
+{
+    if (!m_fd.isValid()) {
+        m_error = EBADF;
+        return -1;
+    }
+    qint64 total = 0;
+    while (total < max) {
+        const ssize_t n = ::read(m_fd.get(), buffer + total, size_t(max - total));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            m_error = errno;
+            return -1;
+        }
+        total += n;
+    }
+    return total;
+}
