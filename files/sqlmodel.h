@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QLocale>
+#include <QMap>
+#include <QSqlQuery>
+#include <QSqlTableModel>
+#include <QString>
+#include <QVariant>
+
+class DataExporter;
+
+// Every file the user has scanned, with its digests and the registry's verdict,
+// kept in the table "items" of the default database connection. The file tab
+// inserts paths, the digest worker fills in digests, the registry's answers fill
+// in the verdict; the file view shows the rows.
+class SqlModel : public QSqlTableModel
+{
+    Q_OBJECT
+
+public:
+    // Model sections: the columns ordered by name.
+    enum Section {
+        CheckStateSection,
+        DetectionRateSection,
+        LastSeenSection,
+        Md5Section,
+        NameSection,
+        PathSection,
+        ScanTimeSection,
+        Sha1Section,
+        SizeSection,
+        StatusSection,
+        SectionCount
+    };
+
+    explicit SqlModel(QObject *parent = nullptr);
+
+    QString selectStatement() const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    using QSqlTableModel::removeRows;
+    using QSqlTableModel::setData;
+
+    QList<QString> filesToDigest(int limit);
+    QList<QString> pathsFromDigest(const QString &md5);
+    int fileCount();
+    int maliciousEntryCount();
+    QString fileFPData(int row) const;
+    QList<QString> filePaths(const QList<int> &rows) const;
+    // Deletes the given rows of the current selection result (numbers taken
+    // before the call), then re-selects once.
+    void removeRows(const QList<int> &rows);
+    void setOrderByClause(const QString &clause);
+    QString columnName(int section) const;
+
+    bool isRowMalicious(int row) const;
+    int rowCheckState(int row) const;
+    QString rowPath(int row) const;
+
+    // The export with a given exporter (the slot makes its own). Throws the
+    // translated error text as a QString when the table cannot be read or the
+    // file cannot be written; the caller shows it.
+    void exportTable(DataExporter &exporter);
+
+    // The size text the table stores for a byte count (negative: unknown).
+    static QString sizeText(qint64 bytes);
+    // The one warning line for a failed statement.
+    static void logSqlError(const QSqlQuery &query);
+
+Q_SIGNALS:
+    void malwareFound(QString p_path);
+    void malwareRemoved(QString p_path);
+    void fileCountChanged(int p_count);
+
+public Q_SLOTS:
+    void addFile(QString p_path, int p_scan_type);
+    void addFiles(QList<QString> p_paths, int p_scan_type);
+    void setDigestData(QString p_packed_data);
+    void setUnableToOpenFile(QString p_path);
+    void setOrvexDataPacked(QString p_packed_data);
+    void clearNonMaliciousEntries();
+    void clearAbortedEntries();
+    void clearQuickScanFiles();
+    void loadFileInfo(QList<QString> p_file_info);
+    // Throws like exportTable(DataExporter &).
+    void exportTable();
+    void userSetFilter(QString p_filter_text);
+    void fetchAll();
+    void setData(QString p_packed_data, int p_property_enum, QVariant p_data);
+    void setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data);
+
+private:
+    QVariant cell(int row, int section) const;
+    bool exec(QSqlQuery &query);
+    bool exec(const QString &statement);
+    int count(const QString &statement);
+    void vacuum();
+    void emitFileCountChanged();
+
+    QMap<QString, QString> m_headers; // column name -> header label, in column order
+    QString m_orderByClause;
+    const QColor m_highlight{255, 152, 1};
+
+    // Statements that run once per file or per answer, prepared once.
+    QSqlQuery m_insertFile;
+    QSqlQuery m_updateDigests;
+    QSqlQuery m_updateUnableToOpen;
+    QSqlQuery m_updateAnswer;
+    QSqlQuery m_selectPathsForDigest;
+};
