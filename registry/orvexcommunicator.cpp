@@ -94,13 +94,17 @@ void OrvexCommunicator::readServer()
     // server falls silent for the read timeout or closes the connection: the size
     // of a piece says nothing, since a large answer arrives in many pieces and
     // ending early would cut a record in two.
-    QByteArray buffer = m_socket->read(maxAnswerSize + 1);
+    // Reads what is there, but never more than one byte past the cap.
+    const auto readAvailable = [this](qint64 room) {
+        return m_socket->read(qMin(m_socket->bytesAvailable(), room));
+    };
+    QByteArray buffer = readAvailable(maxAnswerSize + 1);
     while (buffer.size() <= maxAnswerSize) {
         const bool wasBlocked = m_socket->blockSignals(true);
         if (m_socket->bytesAvailable() == 0)
             m_socket->waitForReadyRead(Clock::wait(m_readTimeout));
         m_socket->blockSignals(wasBlocked);
-        const QByteArray chunk = m_socket->read(maxAnswerSize + 1 - buffer.size());
+        const QByteArray chunk = readAvailable(maxAnswerSize + 1 - buffer.size());
         if (chunk.isEmpty())
             break;
         buffer.append(chunk);

@@ -1,0 +1,257 @@
+#include "registrytestserver.h"
+
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+RegistryTestServer::RegistryTestServer(QObject *parent)
+    : QObject(parent), m_thread(new QThread(this)), m_server(new QTcpServer)
+{
+    m_clock.start();
+    m_server->moveToThread(m_thread);
+    connect(m_server, &QTcpServer::newConnection, m_server, [this] { acceptConnections(); });
+    m_thread->start();
+}
+
+RegistryTestServer::~RegistryTestServer()
+{
+    // The server and its sockets (its children) go on the thread they live on.
+    QMetaObject::invokeMethod(
+        m_server, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+}
+
+bool RegistryTestServer::listen()
+{
+    bool ok = false;
+    QMetaObject::invokeMethod(
+        m_server,
+        [this, &ok] {
+            ok = m_server->isListening() || m_server->listen(QHostAddress::LocalHost, m_port);
+            if (ok)
+                m_port = m_server->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
+    return ok;
+}
+
+quint16 RegistryTestServer::port() const
+{
+    return m_port;
+}
+
+QByteArray RegistryTestServer::address() const
+{
+    return "127.0.0.1:" + QByteArray::number(m_port);
+}
+
+bool RegistryTestServer::setRefusing(bool refusing)
+{
+    if (!refusing)
+        return listen();
+    QMetaObject::invokeMethod(
+        m_server, [this] { m_server->close(); }, Qt::BlockingQueuedConnection);
+    return true;
+}
+
+void RegistryTestServer::setAnswer(const QString &digest, quint32 lastSeen, int rate)
+{
+    const QByteArray rateText = rate == -1 ? QByteArray("NO_DATA") : QByteArray::number(rate);
+    QMutexLocker locker(&m_mutex);
+    m_config.records.insert(digest, QByteArray::number(lastSeen) + '\x1f' + rateText);
+}
+
+void RegistryTestServer::setAnswerLine(const QString &digest, const QByteArray &line)
+{
+    QMutexLocker locker(&m_mutex);
+    if (line.isNull())
+        m_config.rawLines.remove(digest);
+    else
+        m_config.rawLines.insert(digest, line);
+}
+
+void RegistryTestServer::setFirstLine(const QByteArray &line)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.firstLine = line;
+}
+
+void RegistryTestServer::setLeadingLines(const QList<QByteArray> &lines)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.leadingLines = lines;
+}
+
+void RegistryTestServer::setLineEnd(const QByteArray &lineEnd)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.lineEnd = lineEnd;
+}
+
+void RegistryTestServer::setFieldSeparator(const QByteArray &separator)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.separator = separator;
+}
+
+void RegistryTestServer::setPadding(qint64 bytes)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.padding = bytes;
+}
+
+void RegistryTestServer::setPieces(int pieceSize, int pauseMs)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.pieceSize = pieceSize;
+    m_config.pauseMs = pauseMs;
+}
+
+void RegistryTestServer::setSilent(bool silent)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.silent = silent;
+}
+
+void RegistryTestServer::setCloseAfter(qint64 bytes)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.closeAfter = bytes;
+}
+
+int RegistryTestServer::connectionCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_connectionTimes.size();
+}
+
+QList<qint64> RegistryTestServer::connectionTimes() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_connectionTimes;
+}
+
+int RegistryTestServer::requestCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_requests.size();
+}
+
+QList<RegistryTestServer::Request> RegistryTestServer::requests() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_requests;
+}
+
+int RegistryTestServer::timesAnswered(const QString &digest) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_timesAnswered.value(digest);
+}
+
+void RegistryTestServer::acceptConnections()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        {
+            QMutexLocker locker(&m_mutex);
+            m_connectionTimes.append(m_clock.elapsed());
+        }
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, socket,
+                [this, socket, buffer] { readRequests(socket, buffer); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void RegistryTestServer::readRequests(QTcpSocket *socket, const std::shared_ptr<QByteArray> &buffer)
+{
+    buffer->append(socket->readAll());
+    // A request is complete at its "end" line; it may arrive in any number of pieces.
+    forever
+    {
+        const qsizetype end = buffer->indexOf("\nend\n");
+        if (end < 0)
+            return;
+        const QByteArray raw = buffer->left(end + 5);
+        buffer->remove(0, end + 5);
+
+        QList<QByteArray> lines = raw.split('\n');
+        lines.removeLast(); // after the last line feed
+        Request request;
+        request.raw = raw;
+        request.token = lines.value(1);
+        request.installationDigest = lines.value(2);
+        request.platformDigest = lines.value(3);
+        for (int i = 4; i < lines.size() - 1; ++i)
+            request.digests.append(lines.at(i));
+
+        // The answer follows the settings in force when the request arrived, so a
+        // test may change them as soon as it sees the request.
+        Config config;
+        auto answer = std::make_shared<QByteArray>();
+        {
+            QMutexLocker locker(&m_mutex);
+            m_requests.append(request);
+            config = m_config;
+            if (!config.silent)
+                *answer = answerFor(config, request);
+        }
+        if (config.silent)
+            continue;
+
+        if (config.closeAfter >= 0 && config.closeAfter < answer->size())
+            answer->truncate(config.closeAfter);
+        writePieces(socket, answer, 0, config.pieceSize, config.pauseMs, config.closeAfter >= 0);
+    }
+}
+
+QByteArray RegistryTestServer::answerFor(const Config &config, const Request &request)
+{
+    QByteArray answer = config.firstLine + config.lineEnd;
+    if (config.padding > 0) {
+        const QByteArray filler = "# " + QByteArray(1021, 'x') + config.lineEnd;
+        answer.reserve(config.padding + request.digests.size() * 64);
+        while (answer.size() < config.padding)
+            answer.append(filler);
+    }
+    for (const QByteArray &line : config.leadingLines)
+        answer += line + config.lineEnd;
+    for (const QByteArray &digestBytes : request.digests) {
+        const QString digest = QString::fromLatin1(digestBytes);
+        ++m_timesAnswered[digest];
+        const auto raw = config.rawLines.constFind(digest);
+        if (raw != config.rawLines.constEnd()) {
+            answer += raw.value() + config.lineEnd;
+            continue;
+        }
+        const QByteArray record = config.records.value(digest, "0\x1fNO_DATA");
+        const QList<QByteArray> fields = record.split('\x1f');
+        answer += digestBytes + config.separator + fields.at(0) + config.separator + fields.at(1) +
+                  config.lineEnd;
+    }
+    return answer;
+}
+
+void RegistryTestServer::writePieces(QTcpSocket *socket,
+                                     const std::shared_ptr<const QByteArray> &answer, qint64 offset,
+                                     int pieceSize, int pauseMs, bool closeAtEnd)
+{
+    const qint64 size =
+        pieceSize > 0 ? qMin<qint64>(pieceSize, answer->size() - offset) : answer->size() - offset;
+    socket->write(answer->constData() + offset, size);
+    socket->flush();
+    offset += size;
+    if (offset < answer->size()) {
+        QTimer::singleShot(pauseMs, socket, [=] {
+            writePieces(socket, answer, offset, pieceSize, pauseMs, closeAtEnd);
+        });
+        return;
+    }
+    if (closeAtEnd)
+        socket->disconnectFromHost();
+}
