@@ -44,9 +44,16 @@ void RegistryConnection::processInput()
         if (in->bytesToWrite() > outputHighWater)
             return; // resumed by bytesWritten
         if (!in->canReadLine()) {
-            if (in->bytesAvailable() > limits().maxLineLength + 1)
+            // Garbage is refused as it comes, not only once a line end turns up.
+            const QByteArray partial = in->peek(limits().maxLineLength + 2);
+            if (partial.size() > limits().maxLineLength + 1) {
                 reject(QStringLiteral("RegistryConnection::processInput()"),
                        QStringLiteral("line longer than %1 bytes").arg(limits().maxLineLength));
+            } else if (!isPrintable(partial.constData(),
+                                    partial.endsWith('\r') ? partial.size() - 1 : partial.size())) {
+                reject(QStringLiteral("RegistryConnection::processInput()"),
+                       QStringLiteral("bytes that are not text"));
+            }
             return;
         }
         const qint64 read = in->readLine(m_lineBuffer.data(), m_lineBuffer.size());

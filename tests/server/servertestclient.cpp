@@ -1,0 +1,103 @@
+#include "servertestclient.h"
+
+#include <QCryptographicHash>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace ServerTestClient {
+
+QByteArray header()
+{
+    return QByteArrayLiteral("4c9e1d7a02b85f36e1a7c04d9b28f5e3\n"
+                             "0f1e2d3c4b5a69788796a5b4c3d2e1f0\n"
+                             "a87ff679a2f3e71d9181a67b7542122c\n");
+}
+
+QByteArray registryRequest(const QList<QByteArray> &digests)
+{
+    QByteArray request = QByteArrayLiteral("begin\n") + header();
+    for (const QByteArray &digest : digests)
+        request += digest + '\n';
+    return request + QByteArrayLiteral("end\n");
+}
+
+QByteArray digest(int seed)
+{
+    return QCryptographicHash::hash(QByteArray::number(seed), QCryptographicHash::Md5).toHex();
+}
+
+bool connectTo(QTcpSocket &socket, quint16 port, int timeoutMs)
+{
+    socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    return QTest::qWaitFor(
+               [&] {
+                   return socket.state() == QAbstractSocket::ConnectedState ||
+                          socket.state() == QAbstractSocket::UnconnectedState;
+               },
+               timeoutMs) &&
+           socket.state() == QAbstractSocket::ConnectedState;
+}
+
+QByteArray readLines(QTcpSocket &socket, int lines, int timeoutMs)
+{
+    QByteArray data;
+    auto take = [&] {
+        if (socket.isOpen())
+            data += socket.readAll();
+    };
+    // Running out of time is not an error here: the caller compares what came.
+    [[maybe_unused]] const bool complete = QTest::qWaitFor(
+        [&] {
+            take();
+            return data.count('\n') >= lines || socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    take();
+    return data;
+}
+
+bool waitForClosed(QTcpSocket &socket, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            if (socket.isOpen())
+                socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+}
+
+QByteArray exchange(quint16 port, const QByteArray &request, int lines, int timeoutMs)
+{
+    QTcpSocket socket;
+    if (!connectTo(socket, port, timeoutMs))
+        return QByteArray();
+    socket.write(request);
+    return readLines(socket, lines, timeoutMs);
+}
+
+bool sendAndClose(quint16 port, const QByteArray &data, int timeoutMs)
+{
+    QTcpSocket socket;
+    if (!connectTo(socket, port, timeoutMs))
+        return false;
+    socket.write(data);
+    if (!QTest::qWaitFor([&] { return socket.bytesToWrite() == 0; }, timeoutMs))
+        return false;
+    socket.disconnectFromHost();
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                           timeoutMs);
+}
+
+QList<QByteArray> records(const QByteArray &answer)
+{
+    QList<QByteArray> lines = answer.split('\n');
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace ServerTestClient
