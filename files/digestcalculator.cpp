@@ -21,6 +21,9 @@ constexpr qint64 ChunkSize = 4096;
 // Files are read in blocks of whole chunks; each block goes to the SHA-1
 // thread as one piece while this thread feeds it to MD5 chunk by chunk.
 constexpr qint64 BlockSize = 256 * ChunkSize;
+// MD5 takes twice the time when fed 4096 bytes at a time; sixteen chunks at
+// once cost no more than a whole block, and a stop is still seen within 64 KiB.
+constexpr qint64 PieceSize = 16 * ChunkSize;
 
 // Shared by every digest worker without a lock on purpose: it only paces
 // progress reports, so a lost update does no harm.
@@ -169,14 +172,17 @@ DigestCalculator::FileDigests DigestCalculator::digestFile(RegularFile &file)
         if (size == 0)
             break;
         m_sha1->post(data, size);
-        for (qint64 offset = 0; offset < size; offset += ChunkSize) {
-            const qint64 length = qMin(ChunkSize, size - offset);
-            md5.addData(QByteArrayView(data + offset, length));
-            m_bytesDone += length;
-            paceProgress();
-            if (isStopRequested()) {
-                stopped = true;
-                break;
+        for (qint64 piece = 0; piece < size && !stopped; piece += PieceSize) {
+            const qint64 pieceEnd = qMin(piece + PieceSize, size);
+            md5.addData(QByteArrayView(data + piece, pieceEnd - piece));
+            // Progress and stop requests still go by 4096-byte chunks.
+            for (qint64 offset = piece; offset < pieceEnd; offset += ChunkSize) {
+                m_bytesDone += qMin(ChunkSize, pieceEnd - offset);
+                paceProgress();
+                if (isStopRequested()) {
+                    stopped = true;
+                    break;
+                }
             }
         }
     }
@@ -228,7 +234,7 @@ void DigestCalculator::run()
         if (opened) {
             digests = digestFile(file);
             if (digests.readFailed)
-                logSystemError(QStringLiteral("DigestCalculator read '%1'").arg(native),
+                logSystemError(QStringLiteral("DigestCalculator::run() read %1").arg(native),
                                file.error());
             file.close();
         }
