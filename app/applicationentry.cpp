@@ -18,7 +18,10 @@ int ApplicationEntry::run(int argc, char **argv)
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("WinOrvex"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":img/icons/WinOrvex/256.png")));
+    QIcon appIcon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        appIcon.addFile(QStringLiteral(":img/icons/WinOrvex/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(appIcon);
 
     const QString plugins =
         QStringLiteral("%1/plugins").arg(QCoreApplication::applicationDirPath());

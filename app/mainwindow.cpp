@@ -3,6 +3,9 @@
 #include "app/wintrayhandler.h"
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
+#include "registry/orvexcache.h"
+#include "registry/orvexhandler.h"
+#include "registry/orvextab.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -37,6 +40,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setWindowIcon(QIcon(QStringLiteral(":img/icons/WinOrvex/16.png")));
 
     m_savedWindowFlags = savedWindowFlagsDefault();
+
+    m_orvexCache = new OrvexCache;
 
     createDatabase();
 
@@ -100,6 +105,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 MainWindow::~MainWindow()
 {
     delete m_trayHandler;
+    delete m_orvexCache;
     // The in-memory database goes with the window that created it.
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
@@ -153,6 +159,32 @@ void MainWindow::showAlert()
     setWindowFlags(m_savedWindowFlags);
     show();
     QApplication::alert(this, 0);
+}
+
+void MainWindow::queryOrvex(QList<QString> digests)
+{
+    qDebug().noquote()
+        << QStringLiteral("MainWindow::queryOrvex() called with %1 digests").arg(digests.size());
+    if (digests.isEmpty())
+        return;
+
+    auto *tab = qobject_cast<OrvexTab *>(sender());
+    // Each query runs in a handler of its own, which deletes itself when it ends.
+    auto *handler = new OrvexHandler(m_orvexCache);
+    connect(handler, &QThread::finished, handler, &QObject::deleteLater);
+    connect(handler, &QThread::finished, this, &MainWindow::clearNetworkError);
+    connect(handler, &OrvexHandler::connectionMessage, this, &MainWindow::displayNetworkError);
+    connect(handler, &OrvexHandler::communicationEstablished, this, &MainWindow::clearNetworkError);
+    connect(handler, &OrvexHandler::automaticReconnectFailed, this,
+            &MainWindow::handleAutomaticReconnectFailed);
+    connect(toolButton_net_retry, &QToolButton::clicked, handler,
+            &OrvexHandler::userRequestReconnect);
+    if (tab) {
+        connect(handler, &QThread::started, tab, &OrvexTab::OrvexQueryStarted);
+        connect(handler, &QThread::finished, tab, &OrvexTab::OrvexQueryFinished);
+        connect(handler, &OrvexHandler::setOrvexDataPacked, tab, &OrvexTab::setOrvexDataPacked);
+    }
+    handler->sendQuery(digests);
 }
 
 void MainWindow::showInsufficientPrivilegesInfo()

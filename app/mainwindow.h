@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 
+class OrvexCache;
 class QTabBar;
 class WinTrayHandler;
 
@@ -29,6 +30,7 @@ public Q_SLOTS:
     void showAlert();
 
 protected Q_SLOTS:
+    void queryOrvex(QList<QString> digests);
     void showInsufficientPrivilegesInfo();
     void show64BitHelp();
     void runAsAdministrator();
@@ -47,6 +49,7 @@ private:
     void addPage(const QString &objectName);
 
     Qt::WindowFlags m_savedWindowFlags;
+    OrvexCache *m_orvexCache = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
     QTabBar *m_tabBar = nullptr;
     // Process-wide: the administrator bar is shown at most once per run, and the
