@@ -18,7 +18,8 @@ public:
     bool appendIfRunning(const QList<QString> &digests);
     // Replaces the digests and marks a run as taking additions.
     void start(const QList<QString> &digests);
-    // The distinct pending digests, in order of first arrival.
+    // The distinct pending digests in order of arrival (a digest answered and
+    // added again may keep its earlier place).
     QList<QString> snapshot();
     // Removes every copy of the digest; returns how many there were.
     int removeAll(const QString &digest);
