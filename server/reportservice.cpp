@@ -40,7 +40,7 @@ QByteArray ReportService::escapedLine(const QByteArray &report)
             line.append("\\n");
         } else if (c == '\r') {
             line.append("\\r");
-        } else if (u < 0x20 || u == 0x7f) {
+        } else if ((u < 0x20 && c != '\t') || u == 0x7f) {
             line.append("\\x");
             line.append(digits[u >> 4]);
             line.append(digits[u & 0x0f]);

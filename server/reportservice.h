@@ -10,7 +10,7 @@
 // ("<installation digest>|<md5>|<sha1>|<path>|<comment>", no line end needed)
 // and closes; the server appends it as one line to the report file and flushes.
 // Comments may span lines, so line feeds, carriage returns, backslashes and
-// other control bytes are written escaped ("\n", "\r", "\\", "\xNN"): one
+// control bytes other than tab are written escaped ("\n", "\r", "\\", "\xNN"): one
 // report is always exactly one line of the file.
 class ReportService : public TcpService
 {
