@@ -72,7 +72,7 @@ QList<QString> DriveScanner::directories() const
     for (const QString &drive : m_drives) {
         const QFileInfo info(drive);
         if (info.isDir())
-            folders.append(QDir::toNativeSeparators(info.absoluteFilePath()));
+            folders.append(QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath())));
     }
     return folders;
 }

@@ -1,0 +1,277 @@
+#include "files/drivescanner.h"
+#include "testenvironment.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QList<QString> QuickExtensions = {
+    QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"), QStringLiteral("drv"),
+    QStringLiteral(".ax"), QStringLiteral("ime"), QStringLiteral("zip"), QStringLiteral("cab"),
+    QStringLiteral("com"), QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
+
+bool makeFile(const QString &path, qint64 size = 1, int mode = 0644)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
+        return false;
+    file.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+} // namespace
+
+class TestDriveScanner : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_tree;
+    QByteArray m_badName;
+
+    // Collects what a scan reports until it ends one way or the other.
+    struct ScanLog
+    {
+        QList<QPair<QString, int>> files;
+        int finished = 0;
+        int stopped = 0;
+        QList<int> maximum;
+        QStringList status;
+    };
+    void watch(DriveScanner &scanner, ScanLog &log)
+    {
+        connect(&scanner, &DriveScanner::fileFound, this, [&log](const QString &path, int type) {
+            log.files.append({path, type});
+        });
+        connect(&scanner, &DriveScanner::scanFinished, this, [&log] { ++log.finished; });
+        connect(&scanner, &ProgressInterface::userStopped, this, [&log] { ++log.stopped; });
+        connect(&scanner, &ProgressInterface::progressMaximum, this,
+                [&log](int value) { log.maximum.append(value); });
+        connect(&scanner, &ProgressInterface::progressStatus, this,
+                [&log](const QString &text) { log.status.append(text); });
+    }
+    QStringList paths(const ScanLog &log, int type)
+    {
+        QStringList result;
+        for (const auto &file : log.files) {
+            if (file.second != type)
+                return {QStringLiteral("wrong scan type for ") + file.first};
+            result.append(file.first);
+        }
+        return sorted(result);
+    }
+    QString at(const QString &name) const { return m_tree + QLatin1Char('/') + name; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TestEnvironment::init();
+        QVERIFY(m_dir.isValid());
+        m_tree = m_dir.filePath(QStringLiteral("tree"));
+        QVERIFY(QDir().mkpath(m_tree + "/sub"));
+        const qint64 limit = DriveScanner::QuickScanSizeLimit;
+        QCOMPARE(limit, qint64(10485760));
+        for (const char *name :
+             {"x.AX", "SETUP.EXE", "File.exe", "file.exe", "doc.pdf", "sub/lib.so", "sub/LIBC.SO",
+              "swap.sys", "a.7z", "a.exe ", "libz.so.1", "data", "sub/a|b \"c\"\n'd'.dll"})
+            QVERIFY(makeFile(at(QString::fromUtf8(name))));
+        QVERIFY(makeFile(at("exact.exe"), limit));
+        QVERIFY(makeFile(at("big.exe"), limit + 1));
+        QVERIFY(makeFile(at("tool"), 1, 0755));
+        QVERIFY(makeFile(at("sub/group-tool"), 1, 0650));
+        QVERIFY(makeFile(at("bigtool"), limit + 1, 0755));
+        QCOMPARE(::mkfifo(QFile::encodeName(at("pipe.exe")).constData(), 0755), 0);
+        QVERIFY(QFile::link(at("SETUP.EXE"), at("link.exe")));
+        QVERIFY(QFile::link(at("sub"), at("linked folder")));
+        m_badName = QFile::encodeName(m_tree) + "/bad\xff.exe";
+        FILE *bad = std::fopen(m_badName.constData(), "w");
+        QVERIFY(bad);
+        std::fclose(bad);
+    }
+    void cleanupTestCase() { ::unlink(m_badName.constData()); }
+
+    void quickScanKeepsSmallRiskyFiles()
+    {
+        DriveScanner scanner;
+        scanner.setExtensions(QuickExtensions);
+        scanner.setExclusions({at("file.exe"), at("SUB/lib.so")});
+        scanner.setSwapFileSource([this] { return QList<QString>{at("swap.sys")}; });
+        scanner.setDrives({m_tree});
+        ScanLog log;
+        watch(scanner, log);
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QVERIFY(scanner.wait(5000));
+
+        const QString bad = QFile::decodeName(m_badName);
+        QCOMPARE(paths(log, DriveScanner::QuickScan),
+                 sorted({at("x.AX"), at("SETUP.EXE"), at("File.exe"), at("doc.pdf"),
+                         at("exact.exe"), at("sub/lib.so"), at("sub/LIBC.SO"), at("tool"),
+                         at("sub/group-tool"), at("sub/a|b \"c\"\n'd'.dll"), bad}));
+        QCOMPARE(log.finished, 1);
+        QCOMPARE(log.stopped, 0);
+        QCOMPARE(log.maximum, QList<int>{0});
+        QCOMPARE(log.status, QStringList{QStringLiteral("Finding files in %1").arg(m_tree)});
+    }
+
+    void fullScanKeepsEveryRegularFile()
+    {
+        DriveScanner scanner;
+        scanner.setExclusions({at("file.exe")});
+        scanner.setSwapFileSource([this] { return QList<QString>{at("swap.sys")}; });
+        scanner.setDrives({m_tree, at("data"), m_dir.filePath(QStringLiteral("missing"))});
+        QCOMPARE(scanner.scanType(), int(DriveScanner::FullScan));
+        ScanLog log;
+        watch(scanner, log);
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+
+        QStringList expected;
+        for (const char *name :
+             {"x.AX", "SETUP.EXE", "File.exe", "file.exe", "doc.pdf", "sub/lib.so", "sub/LIBC.SO",
+              "swap.sys", "a.7z", "a.exe ", "libz.so.1", "data", "sub/a|b \"c\"\n'd'.dll",
+              "exact.exe", "big.exe", "tool", "sub/group-tool", "bigtool"})
+            expected.append(at(QString::fromUtf8(name)));
+        expected << QFile::decodeName(m_badName) << at("data");
+        QCOMPARE(paths(log, DriveScanner::FullScan), sorted(expected));
+        QCOMPARE(log.finished, 1);
+    }
+
+    void gettersForTheScanLog()
+    {
+        DriveScanner scanner;
+        QCOMPARE(scanner.scanType(), int(DriveScanner::FullScan));
+        scanner.setExtensions(QuickExtensions);
+        QCOMPARE(scanner.scanType(), int(DriveScanner::QuickScan));
+        QCOMPARE(scanner.extensions(), QuickExtensions);
+        scanner.setExclusions({QStringLiteral("/swapfile")});
+        QCOMPARE(scanner.exclusions(), QList<QString>{QStringLiteral("/swapfile")});
+
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        scanner.setDrives(
+            {QStringLiteral("tree"), at("data"), QStringLiteral("/nonexistent"), m_tree + "/sub/"});
+        QCOMPARE(scanner.drives(),
+                 QList<QString>({QStringLiteral("tree"), at("data"), QStringLiteral("/nonexistent"),
+                                 m_tree + "/sub/"}));
+        // Only existing folders, as absolute paths.
+        QCOMPARE(scanner.directories(), QList<QString>({m_tree, m_tree + "/sub"}));
+        const QList<QFileInfo> items = scanner.items();
+        QCOMPARE(items.size(), 4);
+        QVERIFY(items.at(0).isDir());
+        QVERIFY(items.at(1).isFile());
+        QVERIFY(!items.at(2).exists());
+    }
+
+    void stopDuringTheWalk()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (int folder = 0; folder < 20; ++folder) {
+            const QString path = dir.filePath(QStringLiteral("d%1").arg(folder));
+            QVERIFY(QDir().mkpath(path));
+            for (int i = 0; i < 100; ++i)
+                QVERIFY(makeFile(path + QStringLiteral("/f%1").arg(i), 0));
+        }
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({dir.path()});
+        ScanLog log;
+        watch(scanner, log);
+        connect(&scanner, &DriveScanner::fileFound, &scanner, &DriveScanner::userRequestStop);
+        QSignalSpy stopped(&scanner, &ProgressInterface::userStopped);
+        QTest::ignoreMessage(QtDebugMsg, "DriveScanner::userRequestStop() called");
+        scanner.start();
+        QVERIFY(stopped.wait(30000));
+        // Let every report of the walk arrive before counting.
+        scanner.reset();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(log.stopped, 1);
+        QCOMPARE(log.finished, 0);
+        QVERIFY(log.files.size() < 2000);
+
+        // The scanner is reused for the next scan, which runs in full.
+        disconnect(&scanner, &DriveScanner::fileFound, &scanner, &DriveScanner::userRequestStop);
+        log = ScanLog();
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(log.files.size(), 2000);
+        QCOMPARE(log.stopped, 0);
+    }
+
+    void stopWhileTheWalkIsSetUp()
+    {
+        // The request comes before the finder exists; the owner must still
+        // hear that the scan stopped, and never that it finished.
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({m_tree});
+        ScanLog log;
+        watch(scanner, log);
+        connect(
+            &scanner, &ProgressInterface::progressMaximum, &scanner,
+            [&scanner] { scanner.userRequestStop(); }, Qt::DirectConnection);
+        QSignalSpy stopped(&scanner, &ProgressInterface::userStopped);
+        scanner.start();
+        QVERIFY(stopped.wait(30000));
+        QVERIFY(scanner.wait(5000));
+        scanner.reset();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(log.stopped, 1);
+        QCOMPARE(log.finished, 0);
+    }
+
+    void stopWhileIdleIsForgotten()
+    {
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({m_tree + "/sub"});
+        scanner.userRequestStop();
+        ScanLog log;
+        watch(scanner, log);
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(log.files.size(), 4);
+        QCOMPARE(log.stopped, 0);
+    }
+
+    void emptyScanStillFinishes()
+    {
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({m_dir.filePath(QStringLiteral("missing")), QStringLiteral("/proc")});
+        ScanLog log;
+        watch(scanner, log);
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QVERIFY(log.files.isEmpty());
+        QCOMPARE(log.finished, 1);
+    }
+
+    void endNotFromAFinder()
+    {
+        DriveScanner scanner;
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        QTest::ignoreMessage(QtWarningMsg,
+                             "DriveScanner::handleScanFinished() was not called by a FileFinder!");
+        scanner.handleScanFinished();
+        QCOMPARE(finished.count(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDriveScanner)
+#include "tst_drivescanner.moc"
