@@ -82,6 +82,27 @@ bool unpackFileInfoRecord(const QString &packed, QStringList *fields)
     return false;
 }
 
+// Groups the statements of one operation into a transaction: the in-memory
+// database then updates its pages once instead of once per statement. When a
+// transaction is already open, the statements simply join it.
+class Transaction
+{
+public:
+    explicit Transaction(QSqlDatabase db) : m_db(std::move(db)), m_open(m_db.transaction()) {}
+    ~Transaction()
+    {
+        if (m_open && !m_db.commit())
+            qWarning().noquote() << QStringLiteral("SQL ERROR for query [%1]: '%2'")
+                                        .arg(QStringLiteral("COMMIT"), m_db.lastError().text());
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+private:
+    QSqlDatabase m_db;
+    bool m_open;
+};
+
 // Text typed by the user, as a LIKE pattern that matches it literally.
 QString likeLiteral(const QString &text)
 {
@@ -264,6 +285,7 @@ void SqlModel::addFile(QString p_path, int p_scan_type)
 
 void SqlModel::addFiles(QList<QString> p_paths, int p_scan_type)
 {
+    const Transaction transaction(database());
     for (const QString &path : std::as_const(p_paths))
         addFile(path, p_scan_type);
 }
@@ -320,10 +342,21 @@ void SqlModel::setOrvexDataPacked(QString p_packed_data)
     m_updateAnswer.addBindValue(lastSeen);
     m_updateAnswer.addBindValue(int(Checked));
     m_updateAnswer.addBindValue(status);
-    m_updateAnswer.addBindValue(
-        Clock::currentDateTime().toString(QStringLiteral("M/d/yyyy h:mm AP")));
+    m_updateAnswer.addBindValue(currentScanTimeText());
     m_updateAnswer.addBindValue(digest);
     exec(m_updateAnswer);
+}
+
+QString SqlModel::currentScanTimeText()
+{
+    // Answers arrive by the thousand; local time costs a time-zone look-up, so
+    // the text is made once per second.
+    const qint64 now = Clock::currentSecsSinceEpoch();
+    if (now != m_scanTimeSecs) {
+        m_scanTimeSecs = now;
+        m_scanTimeText = Clock::currentDateTime().toString(QStringLiteral("M/d/yyyy h:mm AP"));
+    }
+    return m_scanTimeText;
 }
 
 void SqlModel::clearNonMaliciousEntries()
@@ -359,18 +392,22 @@ void SqlModel::loadFileInfo(QList<QString> p_file_info)
     QSqlQuery insert(database());
     insert.prepare(statement("INSERT INTO %1 (name, path, md5, sha1, size, detection_rate, "
                              "last_seen, check_state, status) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QString &packed : std::as_const(p_file_info)) {
-        QStringList fields;
-        if (!unpackFileInfoRecord(packed, &fields)) {
-            qWarning().noquote()
-                << QStringLiteral("SqlModel::loadFileInfo() couldn't unpack data '%1'").arg(packed);
-            continue;
+    {
+        const Transaction transaction(database());
+        for (const QString &packed : std::as_const(p_file_info)) {
+            QStringList fields;
+            if (!unpackFileInfoRecord(packed, &fields)) {
+                qWarning().noquote()
+                    << QStringLiteral("SqlModel::loadFileInfo() couldn't unpack data '%1'")
+                           .arg(packed);
+                continue;
+            }
+            // Fields come as name, md5, sha1, path, size, rate, last seen, check
+            // state, status; the statement names them as name, path, md5, sha1, ...
+            for (int field : {0, 3, 1, 2, 4, 5, 6, 7, 8})
+                insert.addBindValue(fields.at(field));
+            exec(insert);
         }
-        // Fields come as name, md5, sha1, path, size, rate, last seen, check
-        // state, status; the statement names them as name, path, md5, sha1, ...
-        for (int field : {0, 3, 1, 2, 4, 5, 6, 7, 8})
-            insert.addBindValue(fields.at(field));
-        exec(insert);
     }
     select();
     emitFileCountChanged();
@@ -508,14 +545,17 @@ void SqlModel::removeRows(const QList<int> &rows)
     QSqlQuery remove(database());
     remove.prepare(statement(
         "DELETE FROM %1 WHERE path == ? COLLATE BINARY AND (scan_time == ? OR scan_time ISNULL)"));
-    for (int row : rows) {
-        qDebug().noquote() << QStringLiteral("\trow is %1").arg(row);
-        const QString path = rowPath(row);
-        if (isRowMalicious(row))
-            Q_EMIT malwareRemoved(path);
-        remove.addBindValue(path);
-        remove.addBindValue(cell(row, ScanTimeSection));
-        exec(remove);
+    {
+        const Transaction transaction(database());
+        for (int row : rows) {
+            qDebug().noquote() << QStringLiteral("\trow is %1").arg(row);
+            const QString path = rowPath(row);
+            if (isRowMalicious(row))
+                Q_EMIT malwareRemoved(path);
+            remove.addBindValue(path);
+            remove.addBindValue(cell(row, ScanTimeSection));
+            exec(remove);
+        }
     }
     vacuum();
     select();

@@ -99,10 +99,13 @@ private:
     int count(const QString &statement);
     void vacuum();
     void emitFileCountChanged();
+    QString currentScanTimeText();
 
     QMap<QString, QString> m_headers; // column name -> header label, in column order
     QString m_orderByClause;
     const QColor m_highlight{255, 152, 1};
+    qint64 m_scanTimeSecs = -1;
+    QString m_scanTimeText;
 
     // Statements that run once per file or per answer, prepared once.
     QSqlQuery m_insertFile;

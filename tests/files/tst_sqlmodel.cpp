@@ -261,6 +261,16 @@ private Q_SLOTS:
                  (QList<QVariantList>{{b, 1}, {a, 1}, {b, 1}}));
     }
 
+    void addFilesJoinsATransactionAlreadyOpen()
+    {
+        QSqlDatabase db = QSqlDatabase::database();
+        QVERIFY(db.transaction());
+        m_model->addFiles({makeFile("a.exe"), makeFile("b.exe")}, 0);
+        QCOMPARE(m_model->fileCount(), 2);
+        QVERIFY(db.rollback());
+        QCOMPARE(m_model->fileCount(), 0);
+    }
+
     void digestRecordsFindTheirRow_data()
     {
         QTest::addColumn<QString>("name");
