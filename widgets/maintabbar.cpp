@@ -29,8 +29,6 @@ MainTabBar::MainTabBar(QWidget *parent) : QTabBar(parent)
         auto *spinner = new SpinnerWidget(this);
         spinner->setDisplayedWhenStopped(false);
         spinner->hide();
-        // The bar lays out a tab's buttons by their current size.
-        spinner->resize(spinner->sizeHint());
         m_spinners.insert(tab, spinner);
     }
 }
@@ -45,7 +43,6 @@ void MainTabBar::initAlertIcons()
         // does not make the tab grow.
         auto *placeholder = new QLabel(this);
         placeholder->setPixmap(m_blankPixmap);
-        placeholder->resize(placeholder->sizeHint());
         setTabButton(tab, QTabBar::RightSide, placeholder);
     }
 }

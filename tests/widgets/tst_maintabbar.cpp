@@ -1,6 +1,7 @@
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
+#include "widgetsnapshot.h"
 
 #include <QtTest>
 
@@ -38,6 +39,15 @@ QString iconKind(const MainTabBar &bar, int tab)
     if (image == iconImage(QIcon(QStringLiteral(":warning_16x16.png"))))
         return QStringLiteral("warning");
     return QStringLiteral("other");
+}
+
+bool amber(QRgb p)
+{
+    return qRed(p) > 180 && qGreen(p) > 110 && qBlue(p) < 80;
+}
+bool nearBlack(QRgb p)
+{
+    return qGray(p) < 50;
 }
 
 // The main window's four tabs, with the alert icons set up.
@@ -195,6 +205,47 @@ private Q_SLOTS:
         QCOMPARE(f.bar.tabButton(tab, QTabBar::RightSide), spinner);
         QVERIFY(spinner->isVisible());
         QVERIFY(spinner->isAnimated());
+    }
+
+    void looksRight_data()
+    {
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("100 %") << 1.0;
+        QTest::newRow("200 %") << 2.0;
+    }
+    void looksRight()
+    {
+        QFETCH(qreal, scale);
+        Bar f;
+        // The tab look of the main window.
+        f.bar.setStyleSheet(QStringLiteral(
+            "QTabBar::tab { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 "
+            "rgb(250,250,250), stop:1 rgb(222,224,230)); border: 1px solid rgb(160,160,160); "
+            "min-width: 24ex; padding: 5px 8px; margin-top: 4px; }"));
+        f.bar.setExpanding(false);
+        f.bar.setDrawBase(false);
+        f.bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.bar));
+        f.bar.resize(f.bar.sizeHint());
+        f.bar.malwareProcessFound(QStringLiteral("/usr/bin/x"), 7);
+        f.bar.fileScanStarted();
+
+        const QImage image = widgetSnapshot(
+            &f.bar, scale, QStringLiteral("tabbar-%1").arg(QTest::currentDataTag()), Qt::white);
+        auto scaled = [scale](const QRect &r) {
+            return QRect((QRectF(r).topLeft() * scale).toPoint(), r.size() * scale);
+        };
+        const QRect processes = scaled(f.bar.tabRect(ProcessesTab));
+        const QRect files = scaled(f.bar.tabRect(FilesTab));
+        const QRect spinner = scaled(f.bar.tabButton(FilesTab, QTabBar::RightSide)->geometry());
+        // The warning on the processes tab, none on the others.
+        QVERIFY(countPixels(image, processes, amber) > 20 * scale * scale);
+        QCOMPARE(countPixels(image, files, amber), 0);
+        // The spinner's dark capsules inside its own square of the files tab, and
+        // no text running into it.
+        QVERIFY(files.contains(spinner));
+        QVERIFY(countPixels(image, spinner, nearBlack) > 0);
+        QVERIFY(countPixels(image, spinner, nearBlack) < spinner.width() * spinner.height() / 2);
     }
 
     void scanWithoutItsTabShowsNoLooseSpinner()

@@ -1,35 +1,15 @@
 #include "platform/clock.h"
 #include "testenvironment.h"
 #include "widgets/spinnerwidget.h"
+#include "widgetsnapshot.h"
 
 #include <QtTest>
 
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
-#include <functional>
 
 namespace {
-// The widget alone, on a transparent canvas: what its own paintEvent draws.
-QImage paintedAt(QWidget *widget, qreal scale)
-{
-    QImage image(widget->size() * scale, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
-    widget->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
-    return image;
-}
-
-int countPixels(const QImage &image, const QRect &area, const std::function<bool(QRgb)> &match)
-{
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (match(image.pixel(x, y)))
-                ++n;
-    return n;
-}
-
 bool isVisible(QRgb p)
 {
     return qAlpha(p) > 0;
@@ -269,7 +249,8 @@ private Q_SLOTS:
         if (running)
             spinner.startAnimation();
         for (qreal scale : {1.0, 2.0}) {
-            const QImage image = paintedAt(&spinner, scale);
+            const QImage image = widgetSnapshot(
+                &spinner, scale, QStringLiteral("spinner-%1").arg(QTest::currentDataTag()));
             const int visible = countPixels(image, image.rect(), isVisible);
             QCOMPARE(visible > 0, painted);
         }
@@ -281,7 +262,7 @@ private Q_SLOTS:
         spinner.resize(64, 64);
         spinner.setDisplayedWhenStopped(true);
         spinner.setColor(Qt::red);
-        const QImage image = paintedAt(&spinner, 2.0);
+        const QImage image = widgetSnapshot(&spinner, 2.0, QStringLiteral("spinner-red-64"));
         // Only the colour's hue, never black.
         QCOMPARE(countPixels(image, image.rect(),
                              [](QRgb p) { return qAlpha(p) > 0 && (qGreen(p) || qBlue(p)); }),
@@ -306,7 +287,7 @@ private Q_SLOTS:
         spinner.setColor(Qt::red);
         spinner.setDisplayedWhenStopped(true);
         for (qreal scale : {1.0, 2.0}) {
-            const QImage image = paintedAt(&spinner, scale);
+            const QImage image = widgetSnapshot(&spinner, scale, QStringLiteral("spinner-pixmap"));
             auto reddish = [](QRgb p) { return qRed(p) > 100; };
             const int half = static_cast<int>(32 * scale);
             // The pixmap is there, and red only over its bottom-right quarter.
