@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDateTime>
+#include <QPixmap>
+#include <QPointer>
+#include <QSqlTableModel>
+#include <QString>
+
+class DriveScanner;
+class SqlModel;
+
+// Records the start of every file scan in the table "scan_log" and, when a scan
+// ends or is stopped, composes the one-sentence summary shown under the file
+// table, with the number of malicious files the scan found and an icon for what
+// was scanned.
+class FileScanLog : public QSqlTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit FileScanLog(QObject *parent = nullptr);
+
+    void setFileModel(SqlModel *model);
+    void setDriveScanner(DriveScanner *scanner);
+
+    // "1 day, 2 hours, 1 second"; "0 seconds" for none.
+    static QString durationText(qint64 seconds);
+
+Q_SIGNALS:
+    // The sentence may hold the HTML tags <b> and </b>.
+    void scanSummary(QString p_summary);
+    void scanStatistics(int p_malicious_files_found);
+    // A null pixmap when no icon was found.
+    void scanIcon(QPixmap &p_icon);
+
+public Q_SLOTS:
+    void handleScanStarted();
+    void handleScanAborted();
+    void handleScanFinished();
+
+private:
+    void summarise(bool aborted);
+    QString targetText() const;
+    QPixmap iconFromScanDirectories() const;
+    QPixmap systemIconFromFile(const QString &path, bool isFolder) const;
+
+    QPointer<SqlModel> m_fileModel;
+    QPointer<DriveScanner> m_driveScanner;
+    QDateTime m_startTime;
+    int m_startMaliciousCount = 0;
+    int m_startFileCount = 0;
+};

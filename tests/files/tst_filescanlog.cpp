@@ -1,0 +1,418 @@
+#include "files/drivescanner.h"
+#include "files/filescanlog.h"
+#include "files/sqlmodel.h"
+#include "platform/clock.h"
+#include "testenvironment.h"
+
+#include <QApplication>
+#include <QtSql>
+#include <QtTest>
+
+namespace {
+const QStringList QuickExtensions{"exe", "dll", "sys", "drv", ".ax", "ime",
+                                  "zip", "cab", "com", "scr", "pif", "pdf"};
+
+// Everything the log emits, in emission order.
+struct Emissions
+{
+    QStringList order;
+    QString summary;
+    int statistics = -1;
+    QPixmap icon;
+    bool iconSeen = false;
+
+    void watch(FileScanLog *log)
+    {
+        QObject::connect(log, &FileScanLog::scanSummary, log, [this](const QString &text) {
+            order << "summary";
+            summary = text;
+        });
+        QObject::connect(log, &FileScanLog::scanStatistics, log, [this](int count) {
+            order << "statistics";
+            statistics = count;
+        });
+        QObject::connect(log, &FileScanLog::scanIcon, log, [this](QPixmap &pixmap) {
+            order << "icon";
+            icon = pixmap;
+            iconSeen = true;
+        });
+    }
+};
+
+QVariantList scanLogRow(int id)
+{
+    QSqlQuery query;
+    query.exec(QStringLiteral("SELECT start_time_t, end_time_t, scan_type, files_checked, "
+                              "malicious_files_found, aborted FROM scan_log WHERE id = %1")
+                   .arg(id));
+    QVariantList row;
+    if (query.next()) {
+        for (int i = 0; i < 6; ++i)
+            row.append(query.isNull(i) ? QVariant() : query.value(i));
+    }
+    return row;
+}
+} // namespace
+
+class TestFileScanLog : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir *m_dir = nullptr;
+    SqlModel *m_model = nullptr;
+    DriveScanner *m_scanner = nullptr;
+    FileScanLog *m_log = nullptr;
+    Emissions *m_seen = nullptr;
+    QElapsedTimer m_realTime;
+
+    QString folder(const QString &name)
+    {
+        QDir(m_dir->path()).mkpath(name);
+        return QDir::toNativeSeparators(m_dir->filePath(name));
+    }
+
+    // Rows as the scan adds them; `malicious` of them answered as malware.
+    void addRows(int count, int malicious)
+    {
+        QList<QString> paths;
+        for (int i = 0; i < count; ++i)
+            paths.append(
+                QStringLiteral("/scan/%1/file%2.exe").arg(m_realTime.nsecsElapsed()).arg(i));
+        m_model->addFiles(paths, 0);
+        for (int i = 0; i < malicious; ++i) {
+            const QString md5 = QStringLiteral("%1").arg(i + 1, 32, 16, QLatin1Char('0'));
+            QSqlQuery update;
+            update.prepare(QStringLiteral("UPDATE items SET md5 = ? WHERE path = ?"));
+            update.addBindValue(md5);
+            update.addBindValue(paths.at(i));
+            QVERIFY(update.exec());
+            m_model->setOrvexDataPacked(md5 + "|12|2020-01-01 00:00:00");
+        }
+    }
+
+    void start()
+    {
+        m_realTime.start();
+        m_log->handleScanStarted();
+    }
+
+    // The sentence expected after `seconds` of test time, with the duration in
+    // place of "{d}"; it may be a second or more longer when the machine itself
+    // took that long.
+    void compareSummary(const QString &expected, qint64 seconds)
+    {
+        const auto sentence = [&](qint64 s) {
+            return QString(expected).replace(QStringLiteral("{d}"), FileScanLog::durationText(s));
+        };
+        QString wanted = sentence(seconds);
+        for (qint64 extra = 1; m_seen->summary != wanted && extra <= m_realTime.elapsed() / 1000;
+             ++extra)
+            wanted = sentence(seconds + extra);
+        QCOMPARE(m_seen->summary, wanted);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TestEnvironment::init();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void init()
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(db.open());
+        m_dir = new QTemporaryDir;
+        QVERIFY(m_dir->isValid());
+        m_model = new SqlModel;
+        m_scanner = new DriveScanner;
+        m_log = new FileScanLog;
+        m_log->setFileModel(m_model);
+        m_log->setDriveScanner(m_scanner);
+        m_seen = new Emissions;
+        m_seen->watch(m_log);
+    }
+
+    void cleanup()
+    {
+        delete m_log;
+        delete m_scanner;
+        delete m_model;
+        delete m_seen;
+        delete m_dir;
+        m_log = nullptr;
+        m_scanner = nullptr;
+        m_model = nullptr;
+        m_seen = nullptr;
+        m_dir = nullptr;
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        Clock::resetTestSeam();
+    }
+
+    void createsTheDesignedTable()
+    {
+        QSqlQuery query;
+        QVERIFY(query.exec("SELECT sql FROM sqlite_master WHERE name = 'scan_log'"));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(),
+                 QStringLiteral("CREATE TABLE scan_log (id INTEGER PRIMARY KEY,start_time_t "
+                                "INTEGER,end_time_t INTEGER,scan_type INTEGER,files_checked "
+                                "INTEGER,malicious_files_found INTEGER,aborted INTEGER)"));
+        QCOMPARE(m_log->tableName(), QStringLiteral("scan_log"));
+        QCOMPARE(m_log->editStrategy(), QSqlTableModel::OnFieldChange);
+    }
+
+    void eachStartAddsARowWithItsStartTime()
+    {
+        Clock::advanceTestTime(1000000);
+        const qint64 before = Clock::currentSecsSinceEpoch();
+        m_log->handleScanStarted();
+        const qint64 after = Clock::currentSecsSinceEpoch();
+        m_log->handleScanStarted();
+        const QVariantList first = scanLogRow(1);
+        QCOMPARE(first.size(), 6);
+        QVERIFY(first.at(0).toLongLong() >= before && first.at(0).toLongLong() <= after);
+        for (int i = 1; i < 6; ++i)
+            QVERIFY(first.at(i).isNull());
+        QCOMPARE(scanLogRow(2).size(), 6);
+        m_log->handleScanFinished(); // the end leaves the rows as they are
+        QVERIFY(scanLogRow(1).at(1).isNull());
+    }
+
+    void durationText_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("none") << qint64(0) << "0 seconds";
+        QTest::newRow("one second") << qint64(1) << "1 second";
+        QTest::newRow("59 seconds") << qint64(59) << "59 seconds";
+        QTest::newRow("61 seconds") << qint64(61) << "1 minute, 1 second";
+        QTest::newRow("two minutes") << qint64(120) << "2 minutes";
+        QTest::newRow("one hour") << qint64(3600) << "1 hour";
+        QTest::newRow("hour and seconds") << qint64(3605) << "1 hour, 5 seconds";
+        QTest::newRow("one of each") << qint64(90061) << "1 day, 1 hour, 1 minute, 1 second";
+        QTest::newRow("days and hours") << qint64(2 * 86400 + 2 * 3600) << "2 days, 2 hours";
+        QTest::newRow("a long scan") << qint64(400 * 86400 + 23 * 3600 + 59 * 60 + 59)
+                                     << "400 days, 23 hours, 59 minutes, 59 seconds";
+    }
+
+    void durationText()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(FileScanLog::durationText(seconds), text);
+    }
+
+    void quickScanOfTheSystemDrive()
+    {
+        m_scanner->setDrives({QStringLiteral("/")});
+        m_scanner->setExtensions(QuickExtensions);
+        addRows(3, 1); // rows from an earlier scan do not count
+        start();
+        Clock::advanceTestTime(61);
+        addRows(1234, 2);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[SCAN TIMING\\] The Quick Scan"));
+        m_log->handleScanFinished();
+        compareSummary(QStringLiteral("The Quick Scan of the root directory \"/\" took {d} and "
+                                      "found 2 malicious files of the 1,234 scanned."),
+                       61);
+        QCOMPARE(m_seen->statistics, 2);
+        QCOMPARE(m_seen->order, (QStringList{"summary", "statistics", "icon"}));
+    }
+
+    void oneMaliciousFileIsSingular()
+    {
+        const QString target = folder(QStringLiteral("downloads"));
+        m_scanner->setDrives({target});
+        start();
+        Clock::advanceTestTime(120);
+        addRows(1, 1);
+        m_log->handleScanFinished();
+        compareSummary(QStringLiteral("The Full Scan of the directory \"%1\" took {d} and found 1 "
+                                      "malicious file of the 1 scanned.")
+                           .arg(target),
+                       120);
+        QCOMPARE(m_seen->statistics, 1);
+    }
+
+    void singleDroppedFile_data()
+    {
+        QTest::addColumn<int>("malicious");
+        QTest::addColumn<QString>("bold");
+        QTest::newRow("clean") << 0 << "not ";
+        QTest::newRow("malware") << 1 << "";
+    }
+
+    void singleDroppedFile()
+    {
+        QFETCH(int, malicious);
+        QFETCH(QString, bold);
+        const QString file = m_dir->filePath(QStringLiteral("setup.exe"));
+        QFile(file).open(QIODevice::WriteOnly);
+        m_scanner->setDrives({file});
+        start();
+        addRows(1, malicious);
+        m_log->handleScanFinished();
+        compareSummary(QStringLiteral("The scan of \"setup.exe\" took {d} and it is <b>") + bold +
+                           "</b>malicious.",
+                       0);
+        QCOMPARE(m_seen->statistics, malicious);
+    }
+
+    void stoppedFullScanOfOneFolder()
+    {
+        const QString target = folder(QStringLiteral("projects"));
+        m_scanner->setDrives({target});
+        start();
+        Clock::advanceTestTime(3600);
+        addRows(40, 0);
+        m_log->handleScanAborted();
+        compareSummary(
+            QStringLiteral("The Full Scan of the directory \"%1\" was aborted after {d}.")
+                .arg(target),
+            3600);
+        QCOMPARE(m_seen->statistics, 0);
+    }
+
+    void targets_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("two folders") << QStringList{"a", "b"} << "the 2 directories";
+        QTest::newRow("folder and file") << QStringList{"a", "f1.exe"} << "the directory \"%1\"";
+        QTest::newRow("two files") << QStringList{"f1.exe", "f2.exe"} << "2 files";
+        QTest::newRow("missing items") << QStringList{"gone1", "gone2", "gone3"} << "3 files";
+        QTest::newRow("nothing") << QStringList{} << "(unknown)";
+    }
+
+    void targets()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, target);
+        folder(QStringLiteral("a"));
+        folder(QStringLiteral("b"));
+        QFile(m_dir->filePath(QStringLiteral("f1.exe"))).open(QIODevice::WriteOnly);
+        QFile(m_dir->filePath(QStringLiteral("f2.exe"))).open(QIODevice::WriteOnly);
+        QStringList paths;
+        for (const QString &item : std::as_const(items))
+            paths.append(m_dir->filePath(item));
+        m_scanner->setDrives(paths);
+        start();
+        m_log->handleScanAborted();
+        if (target.contains(QLatin1String("%1")))
+            target = target.arg(QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("a"))));
+        compareSummary(QStringLiteral("The Full Scan of ") + target + " was aborted after {d}.", 0);
+    }
+
+    void pathsWithPlaceholdersStayIntact()
+    {
+        const QString target = folder(QStringLiteral("%2 and %1 <b>"));
+        m_scanner->setDrives({target});
+        start();
+        addRows(2, 0);
+        m_log->handleScanFinished();
+        compareSummary(QStringLiteral("The Full Scan of the directory \"") + target +
+                           "\" took {d} and found 0 malicious files of the 2 scanned.",
+                       0);
+    }
+
+    void clockSetBackGivesNoNegativeDuration()
+    {
+        m_scanner->setDrives({folder(QStringLiteral("x"))});
+        start();
+        Clock::advanceTestTime(-7200);
+        m_log->handleScanAborted();
+        QVERIFY2(m_seen->summary.endsWith(QLatin1String("was aborted after 0 seconds.")),
+                 qPrintable(m_seen->summary));
+    }
+
+    void withoutModelOrScannerTheSentenceStillForms()
+    {
+        // A second log on the same database finds its table there already.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^SQL ERROR for query \\[CREATE TABLE scan_log "
+                                                ".*\\]: 'table scan_log already exists"));
+        FileScanLog bare;
+        Emissions seen;
+        seen.watch(&bare);
+        bare.handleScanStarted();
+        bare.handleScanFinished();
+        QCOMPARE(seen.summary, QStringLiteral("The Full Scan of (unknown) took 0 seconds and found "
+                                              "0 malicious files of the 0 scanned."));
+        QVERIFY(seen.icon.isNull());
+    }
+
+    void iconOfTheScannedFolder()
+    {
+        const QString target = folder(QStringLiteral("icons"));
+        m_scanner->setDrives({target});
+        start();
+        QTest::ignoreMessage(
+            QtDebugMsg,
+            qPrintable(QStringLiteral("FileScanLog::systemIconFromFile( %1 ) called").arg(target)));
+        m_log->handleScanFinished();
+        QVERIFY(m_seen->iconSeen);
+        QVERIFY(!m_seen->icon.isNull());
+        QCOMPARE(m_seen->icon.size(), QSize(16, 16));
+    }
+
+    void iconOfAScanWithoutItemsIsNull()
+    {
+        start();
+        m_log->handleScanFinished();
+        QVERIFY(m_seen->iconSeen);
+        QVERIFY(m_seen->icon.isNull());
+    }
+
+    void headlessScanHasNoIcon()
+    {
+        // A command-line scan runs without a GUI application: no pixmap may be made.
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("-headless"), folder(QStringLiteral("headless"))});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QByteArray output = child.readAllStandardOutput();
+        QVERIFY2(output.startsWith("null icon: The Full Scan of the directory"),
+                 output.constData());
+        QVERIFY(!child.readAllStandardError().contains("systemIconFromFile"));
+    }
+};
+
+// Run as "-headless <folder>": a scan summary under QCoreApplication.
+static int headlessScan(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    if (!db.open())
+        return 2;
+    SqlModel model;
+    DriveScanner scanner;
+    scanner.setDrives({QString::fromLocal8Bit(argv[2])});
+    FileScanLog log;
+    log.setFileModel(&model);
+    log.setDriveScanner(&scanner);
+    Emissions seen;
+    seen.watch(&log);
+    log.handleScanStarted();
+    log.handleScanFinished();
+    QTextStream(stdout) << (seen.icon.isNull() ? "null icon: " : "icon: ") << seen.summary;
+    return seen.iconSeen ? 0 : 3;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "-headless") == 0)
+        return headlessScan(argc, argv);
+    QApplication app(argc, argv);
+    TestFileScanLog test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_filescanlog.moc"
