@@ -7,15 +7,26 @@
 
 namespace {
 
+struct HexTable
+{
+    qint8 values[256];
+    constexpr HexTable() : values()
+    {
+        for (int i = 0; i < 256; ++i)
+            values[i] = -1;
+        for (int i = 0; i < 10; ++i)
+            values['0' + i] = static_cast<qint8>(i);
+        for (int i = 0; i < 6; ++i) {
+            values['a' + i] = static_cast<qint8>(10 + i);
+            values['A' + i] = static_cast<qint8>(10 + i);
+        }
+    }
+};
+constexpr HexTable hexTable;
+
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return hexTable.values[static_cast<unsigned char>(c)];
 }
 
 bool isBlank(char c)
@@ -129,7 +140,7 @@ HashList HashList::parse(const QByteArray &text, qint64 defaultLastSeen, QString
                 continue;
             }
         }
-        list.m_entries[*key] = HashListEntry{rate, lastSeen};
+        list.insert(*key, HashListEntry{rate, lastSeen});
     }
     return list;
 }
@@ -155,7 +166,7 @@ std::optional<HashList> HashList::load(const QString &path, QStringList *problem
     }
     const qint64 modified = QFileInfo(path).lastModified().toSecsSinceEpoch();
     HashList list = parse(text, qMax<qint64>(0, modified), problems);
-    if (list.m_malformedLines > 0 && list.m_entries.empty()) {
+    if (list.m_malformedLines > 0 && list.m_size == 0) {
         if (error)
             *error = QStringLiteral("%1 has no usable line").arg(path);
         return std::nullopt;
@@ -163,8 +174,57 @@ std::optional<HashList> HashList::load(const QString &path, QStringList *problem
     return list;
 }
 
+size_t HashList::homeSlot(const Md5Key &key) const
+{
+    // The digest is already uniformly distributed; its first bytes are the hash.
+    quint64 hash;
+    std::memcpy(&hash, key.bytes.data(), sizeof hash);
+    return static_cast<size_t>(hash) & (m_slots.size() - 1);
+}
+
+size_t HashList::slotOf(const Md5Key &key) const
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t slot = homeSlot(key);
+    while (m_slots[slot].used && !(m_slots[slot].key == key))
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+void HashList::grow()
+{
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.resize(old.empty() ? 16 : old.size() * 2);
+    for (const Slot &slot : old) {
+        if (slot.used)
+            m_slots[slotOf(slot.key)] = slot;
+    }
+}
+
+void HashList::insert(const Md5Key &key, const HashListEntry &entry)
+{
+    if (static_cast<size_t>(m_size + 1) * 2 > m_slots.size())
+        grow();
+    Slot &slot = m_slots[slotOf(key)];
+    if (!slot.used) {
+        slot.used = true;
+        slot.key = key;
+        ++m_size;
+    }
+    slot.entry = entry;
+}
+
+void HashList::prefetch(const Md5Key &key) const
+{
+    if (!m_slots.empty())
+        __builtin_prefetch(&m_slots[homeSlot(key)]);
+}
+
 const HashListEntry *HashList::find(const Md5Key &key) const
 {
-    const auto it = m_entries.find(key);
-    return it == m_entries.end() ? nullptr : &it->second;
+    if (m_slots.empty())
+        return nullptr;
+    const Slot &slot = m_slots[slotOf(key)];
+    return slot.used ? &slot.entry : nullptr;
 }

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
+#include <vector>
 
 // An MD5 digest as its 16 raw bytes: half the memory of its text, and the digest
 // is already uniformly distributed, so its first bytes make a good hash.
@@ -25,16 +25,6 @@ struct Md5Key
     void appendHex(QByteArray &out) const;
 
     bool operator==(const Md5Key &other) const { return bytes == other.bytes; }
-};
-
-struct Md5KeyHash
-{
-    size_t operator()(const Md5Key &key) const noexcept
-    {
-        size_t value;
-        std::memcpy(&value, key.bytes.data(), sizeof value);
-        return value;
-    }
 };
 
 // What the registry knows of one digest.
@@ -63,10 +53,28 @@ public:
     static std::optional<HashList> load(const QString &path, QStringList *problems, QString *error);
 
     const HashListEntry *find(const Md5Key &key) const;
-    int size() const { return static_cast<int>(m_entries.size()); }
-    void insert(const Md5Key &key, const HashListEntry &entry) { m_entries[key] = entry; }
+    // Hints that key will be looked up soon. Large lists do not fit in the CPU
+    // caches; asking for several slots ahead hides most of the memory latency.
+    void prefetch(const Md5Key &key) const;
+    int size() const { return m_size; }
+    // Adds the digest, or replaces what is known of it.
+    void insert(const Md5Key &key, const HashListEntry &entry);
 
 private:
-    std::unordered_map<Md5Key, HashListEntry, Md5KeyHash> m_entries;
+    // Open addressing with linear probing, at most half full: a look-up is
+    // mostly one cache line, and answering is dominated by look-ups.
+    struct Slot
+    {
+        Md5Key key;
+        HashListEntry entry;
+        bool used = false;
+    };
+
+    size_t homeSlot(const Md5Key &key) const;
+    size_t slotOf(const Md5Key &key) const;
+    void grow();
+
+    std::vector<Slot> m_slots;
+    int m_size = 0;
     int m_malformedLines = 0;
 };

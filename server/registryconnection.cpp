@@ -141,8 +141,14 @@ void RegistryConnection::answer()
     QByteArray out;
     out.reserve(qstrlen(RegistryService::answerHeader()) + count * 56);
     out.append(RegistryService::answerHeader());
+    constexpr qsizetype prefetchDistance = 8;
     Md5Key key;
+    Md5Key ahead;
     for (qsizetype i = 0; i < count; ++i) {
+        if (i + prefetchDistance < count) {
+            memcpy(ahead.bytes.data(), m_digests.constData() + (i + prefetchDistance) * 16, 16);
+            list->prefetch(ahead);
+        }
         memcpy(key.bytes.data(), m_digests.constData() + i * 16, 16);
         key.appendHex(out);
         if (const HashListEntry *entry = list->find(key)) {
