@@ -61,18 +61,19 @@ bool RegistryTestServer::setRefusing(bool refusing)
 
 void RegistryTestServer::setAnswer(const QString &digest, quint32 lastSeen, int rate)
 {
-    const QByteArray rateText = rate == -1 ? QByteArray("NO_DATA") : QByteArray::number(rate);
+    Record record{QByteArray::number(lastSeen),
+                  rate == -1 ? QByteArray("NO_DATA") : QByteArray::number(rate)};
     QMutexLocker locker(&m_mutex);
-    m_config.records.insert(digest, QByteArray::number(lastSeen) + '\x1f' + rateText);
+    m_config.records.insert(digest.toLatin1(), record);
 }
 
 void RegistryTestServer::setAnswerLine(const QString &digest, const QByteArray &line)
 {
     QMutexLocker locker(&m_mutex);
     if (line.isNull())
-        m_config.rawLines.remove(digest);
+        m_config.rawLines.remove(digest.toLatin1());
     else
-        m_config.rawLines.insert(digest, line);
+        m_config.rawLines.insert(digest.toLatin1(), line);
 }
 
 void RegistryTestServer::setFirstLine(const QByteArray &line)
@@ -151,7 +152,7 @@ QList<RegistryTestServer::Request> RegistryTestServer::requests() const
 int RegistryTestServer::timesAnswered(const QString &digest) const
 {
     QMutexLocker locker(&m_mutex);
-    return m_timesAnswered.value(digest);
+    return m_timesAnswered.value(digest.toLatin1());
 }
 
 void RegistryTestServer::acceptConnections()
@@ -221,18 +222,22 @@ QByteArray RegistryTestServer::answerFor(const Config &config, const Request &re
     }
     for (const QByteArray &line : config.leadingLines)
         answer += line + config.lineEnd;
-    for (const QByteArray &digestBytes : request.digests) {
-        const QString digest = QString::fromLatin1(digestBytes);
+    const Record noData{"0", "NO_DATA"};
+    for (const QByteArray &digest : request.digests) {
         ++m_timesAnswered[digest];
         const auto raw = config.rawLines.constFind(digest);
         if (raw != config.rawLines.constEnd()) {
             answer += raw.value() + config.lineEnd;
             continue;
         }
-        const QByteArray record = config.records.value(digest, "0\x1fNO_DATA");
-        const QList<QByteArray> fields = record.split('\x1f');
-        answer += digestBytes + config.separator + fields.at(0) + config.separator + fields.at(1) +
-                  config.lineEnd;
+        const auto found = config.records.constFind(digest);
+        const Record &record = found != config.records.constEnd() ? found.value() : noData;
+        answer += digest;
+        answer += config.separator;
+        answer += record.lastSeen;
+        answer += config.separator;
+        answer += record.rate;
+        answer += config.lineEnd;
     }
     return answer;
 }

@@ -82,10 +82,15 @@ public:
     int timesAnswered(const QString &digest) const;
 
 private:
+    struct Record
+    {
+        QByteArray lastSeen;
+        QByteArray rate;
+    };
     struct Config
     {
-        QHash<QString, QByteArray> records;
-        QHash<QString, QByteArray> rawLines;
+        QHash<QByteArray, Record> records;
+        QHash<QByteArray, QByteArray> rawLines;
         QByteArray firstLine = "ORVEX REGISTRY ANSWER";
         QList<QByteArray> leadingLines;
         QByteArray lineEnd = "\n";
@@ -113,5 +118,5 @@ private:
     Config m_config;
     QList<qint64> m_connectionTimes;
     QList<Request> m_requests;
-    QHash<QString, int> m_timesAnswered;
+    QHash<QByteArray, int> m_timesAnswered;
 };
