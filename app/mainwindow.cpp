@@ -6,6 +6,8 @@
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
 #include "registry/orvextab.h"
+#include "widgets/maintabbar.h"
+#include "widgets/spinnerwidget.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -16,7 +18,6 @@
 #include <QMessageBox>
 #include <QSqlDatabase>
 #include <QStyle>
-#include <QTabBar>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
@@ -38,6 +39,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":img/icons/WinOrvex/16.png")));
+    label_reconnecting_spinner->setColor(Qt::white);
 
     m_savedWindowFlags = savedWindowFlagsDefault();
 
@@ -91,13 +93,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_trayHandler = new WinTrayHandler(this);
     m_trayHandler->setIcon(windowIcon());
 
-    m_tabBar = new QTabBar;
+    m_tabBar = new MainTabBar;
     m_tabBar->setExpanding(false);
     m_tabBar->setDrawBase(false);
     m_tabBar->insertTab(SummaryPage, tr("Summary"));
     m_tabBar->insertTab(ProcessesPage, tr("Processes"));
     m_tabBar->insertTab(FilesPage, tr("Files"));
     m_tabBar->insertTab(RemovingMalwarePage, tr("Removing Malware"));
+    m_tabBar->initAlertIcons();
     frame_bar->layout()->addWidget(m_tabBar);
     connect(m_tabBar, &QTabBar::currentChanged, stackedWidget, &QStackedWidget::setCurrentIndex);
 }
@@ -229,6 +232,7 @@ void MainWindow::displayNetworkError(const QString &message)
     frame_stack->setEnabled(false);
     stackedWidget_network->setCurrentWidget(page_net_retry);
     label_orvex_com_status->setText(message);
+    label_reconnecting_spinner->startAnimation();
     stackedWidget_network->show();
 }
 
@@ -238,6 +242,7 @@ void MainWindow::clearNetworkError()
     frame_stack->setEnabled(true);
     stackedWidget_network->hide();
     label_orvex_com_status->clear();
+    label_reconnecting_spinner->stopAnimation();
 }
 
 void MainWindow::handleAutomaticReconnectFailed()

@@ -5,7 +5,7 @@
 #include <QMainWindow>
 
 class OrvexCache;
-class QTabBar;
+class MainTabBar;
 class WinTrayHandler;
 
 // The single top-level window: page stack, information bars, network panel and
@@ -51,7 +51,7 @@ private:
     Qt::WindowFlags m_savedWindowFlags;
     OrvexCache *m_orvexCache = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
-    QTabBar *m_tabBar = nullptr;
+    MainTabBar *m_tabBar = nullptr;
     // Process-wide: the administrator bar is shown at most once per run, and the
     // tray balloon explains the minimised state only at the first minimise.
     static bool s_adminInfoShown;

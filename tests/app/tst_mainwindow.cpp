@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
 #include "testenvironment.h"
+#include "widgets/maintabbar.h"
+#include "widgets/spinnerwidget.h"
 
 #include <QtTest>
 
@@ -112,7 +114,7 @@ private Q_SLOTS:
     {
         FakePlatformInfo info(0x0601, true);
         MainWindow window;
-        auto *bar = window.findChild<QTabBar *>();
+        auto *bar = window.findChild<MainTabBar *>();
         QVERIFY(bar);
         auto *stack = child<QStackedWidget>(&window, "stackedWidget");
         QCOMPARE(stack->count(), 4);
@@ -185,6 +187,9 @@ private Q_SLOTS:
         auto *panel = child<QStackedWidget>(&window, "stackedWidget_network");
         auto *stack = child<QFrame>(&window, "frame_stack");
         auto *status = child<QLabel>(&window, "label_orvex_com_status");
+        auto *spinner = child<SpinnerWidget>(&window, "label_reconnecting_spinner");
+        QCOMPARE(spinner->color(), QColor(Qt::white));
+        QVERIFY(!spinner->isAnimated());
 
         QTest::ignoreMessage(
             QtDebugMsg, "MainWindow::displayNetworkError( Attempting to reconnect... ) called");
@@ -194,6 +199,7 @@ private Q_SLOTS:
         QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_retry"));
         QCOMPARE(status->text(), QStringLiteral("Attempting to reconnect..."));
         QVERIFY(!stack->isEnabled());
+        QVERIFY(spinner->isAnimated());
 
         QMetaObject::invokeMethod(&window, "handleAutomaticReconnectFailed");
         QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_failed"));
@@ -210,6 +216,7 @@ private Q_SLOTS:
         QVERIFY(panel->isHidden());
         QVERIFY(stack->isEnabled());
         QVERIFY(status->text().isEmpty());
+        QVERIFY(!spinner->isAnimated());
     }
 
     void quitClosesTheWindow()
