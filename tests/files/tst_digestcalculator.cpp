@@ -455,15 +455,25 @@ private Q_SLOTS:
     {
         const QString path = writeFile(QStringLiteral("queued"), "abc");
         DigestCalculator calculator;
-        QSignalSpy records(&calculator, &DigestCalculator::setDigestData);
-        QSignalSpy digests(&calculator, &DigestCalculator::digestsFound);
-        QSignalSpy finished(&calculator, &QThread::finished);
+        QStringList records;
+        QList<QList<QString>> digests;
+        bool onGuiThread = true;
+        connect(&calculator, &DigestCalculator::setDigestData, this, [&](const QString &record) {
+            records << record;
+            onGuiThread = onGuiThread && QThread::currentThread() == thread();
+        });
+        connect(&calculator, &DigestCalculator::digestsFound, this,
+                [&](const QList<QString> &md5s) {
+                    digests << md5s;
+                    onGuiThread = onGuiThread && QThread::currentThread() == thread();
+                });
         calculator.setFiles({path});
         calculator.start(QThread::LowPriority);
-        QVERIFY(finished.wait(30000));
-        QTRY_COMPARE_WITH_TIMEOUT(digests.count(), 1, 5000);
-        QCOMPARE(records.count(), 1);
-        QCOMPARE(digests.first().first().value<QList<QString>>(), QList<QString>{AbcMd5});
+        QTRY_COMPARE_WITH_TIMEOUT(digests.size(), 1, 30000);
+        QVERIFY(calculator.wait(5000));
+        QCOMPARE(records, QStringList{QStringLiteral("%1|%2|%3").arg(path, AbcSha1, AbcMd5)});
+        QCOMPARE(digests.first(), QList<QString>{AbcMd5});
+        QVERIFY(onGuiThread);
     }
 };
 

@@ -213,15 +213,24 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         QVERIFY(makeFile(dir.filePath(QStringLiteral("f"))));
         FileFinder finder;
-        QSignalSpy found(&finder, &FileFinder::fileFound);
-        QSignalSpy lists(&finder, &FileFinder::filesFound);
+        QStringList found;
+        QList<QList<QString>> lists;
+        bool onGuiThread = true;
+        connect(&finder, &FileFinder::fileFound, this, [&](const QString &path) {
+            found << path;
+            onGuiThread = onGuiThread && QThread::currentThread() == thread();
+        });
+        connect(&finder, &FileFinder::filesFound, this, [&](const QList<QString> &files) {
+            lists << files;
+            onGuiThread = onGuiThread && QThread::currentThread() == thread();
+        });
         finder.setItems({dir.path()});
         finder.start();
-        QVERIFY(lists.wait(30000));
-        QCOMPARE(found.count(), 1);
-        QCOMPARE(found.first().first().toString(), dir.filePath(QStringLiteral("f")));
-        QCOMPARE(lists.first().first().value<QList<QString>>(),
-                 QList<QString>{dir.filePath(QStringLiteral("f"))});
+        QTRY_COMPARE_WITH_TIMEOUT(lists.size(), 1, 30000);
+        QVERIFY(finder.wait(5000));
+        QCOMPARE(found, QStringList{dir.filePath(QStringLiteral("f"))});
+        QCOMPARE(lists.first(), QList<QString>{dir.filePath(QStringLiteral("f"))});
+        QVERIFY(onGuiThread);
     }
 };
 
