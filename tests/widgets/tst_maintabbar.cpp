@@ -22,21 +22,30 @@ bool fullyTransparent(const QImage &image)
     return true;
 }
 
-QImage iconImage(const QIcon &icon)
+// Premultiplied on both sides, as pixmaps keep their pixels.
+QImage iconImage(const QIcon &icon, int edge, qreal scale)
 {
-    return icon.pixmap(QSize(13, 13)).toImage().convertToFormat(QImage::Format_ARGB32);
+    return icon.pixmap(QSize(edge, edge), scale)
+        .toImage()
+        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// "none", "blank" or "warning": what a tab's icon shows.
+QImage resourceImage(const char *path)
+{
+    return QImage(QString::fromLatin1(path)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// "none", "blank" or "warning": what a tab's icon shows. The warning is the
+// 16-pixel image, and the 32-pixel one on a screen of double density.
 QString iconKind(const MainTabBar &bar, int tab)
 {
     const QIcon icon = bar.tabIcon(tab);
     if (icon.isNull())
         return QStringLiteral("none");
-    const QImage image = iconImage(icon);
-    if (fullyTransparent(image))
+    if (fullyTransparent(iconImage(icon, 13, 1.0)) && fullyTransparent(iconImage(icon, 13, 2.0)))
         return QStringLiteral("blank");
-    if (image == iconImage(QIcon(QStringLiteral(":warning_16x16.png"))))
+    if (iconImage(icon, 16, 1.0) == resourceImage(":warning_16x16.png") &&
+        iconImage(icon, 16, 2.0) == resourceImage(":warning_32x32.png"))
         return QStringLiteral("warning");
     return QStringLiteral("other");
 }
