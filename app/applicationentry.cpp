@@ -1,5 +1,6 @@
 #include "app/applicationentry.h"
 
+#include "app/headlessscan.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -15,6 +16,9 @@ bool ApplicationEntry::startsMinimized(const QStringList &arguments)
 
 int ApplicationEntry::run(int argc, char **argv)
 {
+    // A command-line scan, help or version needs no display.
+    if (HeadlessScan::handlesArguments(argc, argv))
+        return HeadlessScan::run(argc, argv);
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("WinOrvex"));

@@ -1,0 +1,739 @@
+#include "app/headlessscan.h"
+
+#include "files/dataexporter.h"
+#include "files/digestcalculator.h"
+#include "files/drivescanner.h"
+#include "files/filescanlog.h"
+#include "files/sqlmodel.h"
+#include "platform/filestatus.h"
+#include "platform/serveraddress.h"
+#include "platform/stopsignalwatcher.h"
+#include "platform/terminal.h"
+#include "registry/orvexcache.h"
+#include "registry/orvexcheckstate.h"
+#include "registry/orvexhandler.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTextStream>
+#include <QTimer>
+
+#include <climits>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+// The version the window reports and the export's first line carries.
+const QString ApplicationVersion = QStringLiteral("beta 2");
+const QString ProgramName = QStringLiteral("winorvex");
+
+// The endings a quick scan keeps, as the Files tab sets them.
+const QList<QString> QuickScanExtensions = {
+    QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"), QStringLiteral("drv"),
+    QStringLiteral(".ax"), QStringLiteral("ime"), QStringLiteral("zip"), QStringLiteral("cab"),
+    QStringLiteral("com"), QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
+
+// Found files go to the table in batches: one transaction per batch instead of
+// one per file, and nobody looks at the table during the walk.
+constexpr int InsertBatchSize = 1000;
+constexpr qint64 ProgressIntervalMs = 100;
+
+const QString ItemsTable = QStringLiteral("items");
+
+// The options that ask for this mode instead of the window.
+bool isHeadlessOption(const QString &argument)
+{
+    static const QStringList options = {QStringLiteral("--scan"),     QStringLiteral("--help"),
+                                        QStringLiteral("-h"),         QStringLiteral("-?"),
+                                        QStringLiteral("--help-all"), QStringLiteral("--version"),
+                                        QStringLiteral("-v")};
+    return options.contains(argument);
+}
+
+// One line per file, whatever bytes the file's name holds: control characters
+// (a line break in a name could forge a verdict line) and the backslash that
+// introduces their escapes are written as C escapes.
+QString lineSafe(const QString &text)
+{
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            safe += QStringLiteral("\\\\");
+        else if (code == u'\n')
+            safe += QStringLiteral("\\n");
+        else if (code == u'\r')
+            safe += QStringLiteral("\\r");
+        else if (code == u'\t')
+            safe += QStringLiteral("\\t");
+        else if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
+            safe += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+// The scan log's sentence as plain text. Its only tags are the template's
+// "<b>" and "</b>", which come after the target (a path may itself hold "<b>").
+QString plainSentence(QString sentence)
+{
+    const qsizetype close = sentence.lastIndexOf(QLatin1String("</b>"));
+    if (close < 0)
+        return sentence;
+    sentence.remove(close, 4);
+    const qsizetype open = sentence.lastIndexOf(QLatin1String("<b>"), close);
+    if (open >= 0)
+        sentence.remove(open, 3);
+    return sentence;
+}
+
+QJsonValue jsonText(const QVariant &value)
+{
+    return value.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(value.toString());
+}
+
+QJsonValue jsonInteger(const QVariant &value)
+{
+    return value.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(value.toLongLong());
+}
+} // namespace
+
+// The objects of one scan, made as the main window and the Files tab make them,
+// on the default in-memory database connection. Members go in reverse order of
+// their making; the connection closes last.
+struct HeadlessScan::Session
+{
+    Session()
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        if (!db.open())
+            qCritical() << "HeadlessScan::Session() Unable to create the database!";
+        model = std::make_unique<SqlModel>();
+        scanLog = std::make_unique<FileScanLog>();
+        driveScanner = std::make_unique<DriveScanner>();
+        digestCalculator = std::make_unique<DigestCalculator>();
+        cache = std::make_unique<OrvexCache>();
+        scanLog->setFileModel(model.get());
+        scanLog->setDriveScanner(driveScanner.get());
+    }
+
+    ~Session()
+    {
+        handler.reset();
+        cache.reset();
+        digestCalculator.reset();
+        driveScanner.reset();
+        scanLog.reset();
+        model.reset();
+        QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    }
+
+    int count(const QString &statement) const
+    {
+        QSqlQuery query;
+        query.setForwardOnly(true);
+        if (!query.exec(statement)) {
+            SqlModel::logSqlError(query);
+            return 0;
+        }
+        return query.next() ? query.value(0).toInt() : 0;
+    }
+
+    std::unique_ptr<SqlModel> model;
+    std::unique_ptr<FileScanLog> scanLog;
+    std::unique_ptr<DriveScanner> driveScanner;
+    std::unique_ptr<DigestCalculator> digestCalculator;
+    std::unique_ptr<OrvexCache> cache;
+    std::unique_ptr<OrvexHandler> handler;
+};
+
+HeadlessScan::HeadlessScan(QIODevice *out, QIODevice *err, QObject *parent)
+    : QObject(parent), m_out(out), m_err(err)
+{
+    qRegisterMetaType<QList<QString>>("QList<QString>");
+}
+
+HeadlessScan::~HeadlessScan()
+{
+    // Destroyed mid-scan (the application is going away): stop the workers so
+    // that their threads end quickly; their objects wait for them.
+    for (Session *session : {m_session.get(), m_endingSession.get()}) {
+        if (!session)
+            continue;
+        if (session->handler)
+            session->handler->userRequestStop();
+        session->digestCalculator->userRequestStop();
+        session->driveScanner->userRequestStop();
+    }
+}
+
+bool HeadlessScan::handlesArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return handlesArguments(arguments);
+}
+
+bool HeadlessScan::handlesArguments(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("--"))
+            return false;
+        if (isHeadlessOption(arguments.at(i)))
+            return true;
+    }
+    return false;
+}
+
+QString HeadlessScan::registryAddressText()
+{
+    const ServerAddress address = ServerAddress::registry();
+    const QString host = address.host.contains(QLatin1Char(':'))
+                             ? QStringLiteral("[%1]").arg(address.host)
+                             : address.host;
+    return QStringLiteral("%1:%2").arg(host).arg(address.port);
+}
+
+int HeadlessScan::run(int &argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("WinOrvex"));
+    QCoreApplication::setApplicationVersion(ApplicationVersion);
+    const QStringList arguments = QCoreApplication::arguments();
+
+    // The workers' log lines are for developers; standard error carries this
+    // mode's own messages. --verbose (or QT_LOGGING_RULES) brings them back.
+    const qsizetype end = arguments.indexOf(QStringLiteral("--"));
+    if (!arguments.mid(0, end < 0 ? arguments.size() : end).contains(QStringLiteral("--verbose")))
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+
+    QFile out;
+    QFile err;
+    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
+        !err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                  QFileDevice::DontCloseHandle))
+        return Failed;
+
+    HeadlessScan scan(&out, &err);
+    scan.setProgressShown(Terminal::isTerminal(STDERR_FILENO));
+    StopSignalWatcher stopSignals;
+    connect(&stopSignals, &StopSignalWatcher::stopRequested, &scan, &HeadlessScan::userRequestStop);
+    connect(&scan, &HeadlessScan::finished, &app,
+            [](int status) { QCoreApplication::exit(status); });
+    QTimer::singleShot(0, &scan, [&scan, arguments] { scan.start(arguments); });
+    const int status = QCoreApplication::exec();
+    out.flush();
+    return status;
+}
+
+bool HeadlessScan::parse(const QStringList &arguments, QStringList *paths)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        tr("Checks files against the malware database without opening a window: folders are "
+           "walked, every file is digested (MD5 and SHA-1) and its MD5 is looked up in the "
+           "hash registry (%1, set WINORVEX_REGISTRY=host:port to use another).\n\n"
+           "Exit status: 0 nothing malicious found, 1 malware found, 2 an error (a path that "
+           "does not exist, a file that could not be read, the registry could not be reached, "
+           "or the scan was stopped with Ctrl+C or SIGTERM).\n\n"
+           "Without --scan, --help or --version, winorvex opens its window.")
+            .arg(registryAddressText()));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption scan(QStringLiteral("scan"),
+                                  tr("Scan the given files and folders (full scan)."));
+    const QCommandLineOption quick(
+        QStringLiteral("quick"),
+        tr("Quick scan: only programs, libraries and the kinds of files malware hides in, up "
+           "to 10 MB."));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        tr("Output: text (one line per file and a summary), csv or tsv (the Export format), "
+           "json. Default text."),
+        QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     tr("Write the program's log to standard error."));
+    parser.addOptions({scan, quick, format, verbose});
+    parser.addPositionalArgument(QStringLiteral("PATH"), tr("Files and folders to scan."),
+                                 QStringLiteral("PATH..."));
+
+    QTextStream out(m_out);
+    auto usageError = [this](const QString &text) {
+        message(tr("%1: %2\nTry '%1 --help'.").arg(ProgramName, text));
+        finish(Failed);
+        return false;
+    };
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        out << parser.helpText();
+        out.flush();
+        finish(NothingMalicious);
+        return false;
+    }
+    if (parser.isSet(version)) {
+        out << QStringLiteral("%1 %2\n").arg(QStringLiteral("WinOrvex"), ApplicationVersion);
+        out.flush();
+        finish(NothingMalicious);
+        return false;
+    }
+    if (!parser.isSet(scan))
+        return usageError(tr("nothing to do; give --scan and the files or folders to scan"));
+
+    const QString formatName = parser.value(format).toLower();
+    if (formatName == QLatin1String("text"))
+        m_format = Format::Text;
+    else if (formatName == QLatin1String("csv"))
+        m_format = Format::Csv;
+    else if (formatName == QLatin1String("tsv"))
+        m_format = Format::Tsv;
+    else if (formatName == QLatin1String("json"))
+        m_format = Format::Json;
+    else
+        return usageError(
+            tr("unknown format '%1'; use text, csv, tsv or json").arg(parser.value(format)));
+
+    m_quick = parser.isSet(quick);
+    *paths = parser.positionalArguments();
+    if (paths->isEmpty())
+        return usageError(tr("--scan needs at least one file or folder"));
+    return true;
+}
+
+void HeadlessScan::start(const QStringList &arguments)
+{
+    if (m_phase != Phase::Idle) {
+        qWarning() << "HeadlessScan::start() called while a scan runs";
+        return;
+    }
+    qDebug() << "HeadlessScan::start() called";
+    QStringList paths;
+    if (!parse(arguments, &paths))
+        return;
+
+    QStringList scannable;
+    for (const QString &path : std::as_const(paths)) {
+        const FileStatus status = FileStatus::of(path);
+        if (!status.exists()) {
+            message(tr("%1: cannot access '%2': No such file or directory")
+                        .arg(ProgramName, lineSafe(path)));
+            m_pathErrors = true;
+        } else if (!status.isRegular() && !status.isDirectory()) {
+            // A FIFO or a device would never end, or block, when read.
+            message(tr("%1: '%2' is neither a regular file nor a folder; skipped")
+                        .arg(ProgramName, lineSafe(path)));
+            m_pathErrors = true;
+        } else {
+            scannable.append(path);
+        }
+    }
+    if (scannable.isEmpty()) {
+        finish(Failed);
+        return;
+    }
+    startScan(scannable);
+}
+
+void HeadlessScan::startScan(const QStringList &paths)
+{
+    m_session = std::make_unique<Session>();
+    Session &s = *m_session;
+
+    connect(s.scanLog.get(), &FileScanLog::scanSummary, this,
+            [this](const QString &summary) { m_summary = summary; });
+
+    DriveScanner *scanner = s.driveScanner.get();
+    connect(scanner, &DriveScanner::fileFound, this, &HeadlessScan::receiveDriveScanResult);
+    connect(scanner, &DriveScanner::scanFinished, this, &HeadlessScan::handleDriveScanFinished);
+    connect(scanner, &ProgressInterface::userStopped, this, &HeadlessScan::handleFileScanAborted);
+    connect(scanner, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
+
+    DigestCalculator *digests = s.digestCalculator.get();
+    connect(digests, &DigestCalculator::setDigestData, this, &HeadlessScan::handleDigestData);
+    connect(digests, &DigestCalculator::unableToOpenFile, this,
+            &HeadlessScan::handleUnableToOpenFile);
+    connect(digests, &DigestCalculator::digestsFound, this, &HeadlessScan::sendDigestsToOrvex);
+    connect(digests, &ProgressInterface::userStopped, this, &HeadlessScan::handleFileScanAborted);
+    connect(digests, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
+
+    QList<QString> items;
+    for (const QString &path : paths)
+        items.append(QFileInfo(path).absoluteFilePath());
+    scanner->setExtensions(m_quick ? QuickScanExtensions : QList<QString>());
+    scanner->setDrives(items);
+
+    m_phase = Phase::Walking;
+    m_phaseTimer.start();
+    s.scanLog->handleScanStarted();
+    scanner->start(QThread::LowPriority);
+    showProgress(true);
+}
+
+void HeadlessScan::receiveDriveScanResult(QString path, int scanType)
+{
+    Q_UNUSED(scanType)
+    if (m_phase != Phase::Walking)
+        return;
+    m_foundFiles.append(path);
+    ++m_filesFound;
+    if (m_foundFiles.size() >= InsertBatchSize)
+        flushFoundFiles();
+    showProgress(false);
+}
+
+void HeadlessScan::flushFoundFiles()
+{
+    if (m_foundFiles.isEmpty() || !m_session)
+        return;
+    m_session->model->addFiles(m_foundFiles, m_session->driveScanner->scanType());
+    m_foundFiles.clear();
+}
+
+void HeadlessScan::handleDriveScanFinished()
+{
+    if (m_phase != Phase::Walking)
+        return;
+    qDebug() << "HeadlessScan::handleDriveScanFinished() called";
+    flushFoundFiles();
+    m_walkMs = m_phaseTimer.restart();
+    if (m_stopRequested) {
+        handleFileScanAborted();
+        return;
+    }
+
+    const QList<QString> paths = m_session->model->filesToDigest(INT_MAX);
+    if (paths.isEmpty()) {
+        const DriveScanner &scanner = *m_session->driveScanner;
+        const QList<QString> folders = scanner.directories();
+        if (!folders.isEmpty()) {
+            const QString names = lineSafe(folders.join(QStringLiteral(", ")));
+            if (scanner.scanType() == DriveScanner::QuickScan)
+                message(tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA "
+                           "Quick Scan may not scan all files on a drive.\nPlease run a Full "
+                           "Scan to scan every file on a drive.")
+                            .arg(names));
+            else if (folders.size() > 1)
+                message(tr("The directories '%1' don't contain any files.").arg(names));
+            else
+                message(tr("The directory '%1' doesn't contain any files.").arg(names));
+        }
+        finishScan(false);
+        return;
+    }
+    m_phase = Phase::Digesting;
+    m_session->digestCalculator->setFiles(paths);
+    m_session->digestCalculator->start(QThread::LowPriority);
+}
+
+void HeadlessScan::handleDigestData(QString packedData)
+{
+    if (!m_session)
+        return;
+    m_session->model->setDigestData(packedData);
+    ++m_filesDigested;
+    showProgress(false);
+}
+
+void HeadlessScan::handleUnableToOpenFile(QString path)
+{
+    if (!m_session)
+        return;
+    m_session->model->setUnableToOpenFile(path);
+    ++m_filesDigested;
+    showProgress(false);
+}
+
+void HeadlessScan::sendDigestsToOrvex(QList<QString> digests)
+{
+    if (m_phase != Phase::Digesting)
+        return;
+    qDebug().noquote() << QStringLiteral(
+                              "HeadlessScan::sendDigestsToOrvex() called with %1 digests")
+                              .arg(digests.size());
+    m_digestMs = m_phaseTimer.restart();
+    if (m_stopRequested) {
+        handleFileScanAborted();
+        return;
+    }
+    if (digests.isEmpty()) {
+        finishScan(false);
+        return;
+    }
+
+    // One handler for the whole list, as the main window starts one per query.
+    m_session->handler = std::make_unique<OrvexHandler>(m_session->cache.get());
+    OrvexHandler *handler = m_session->handler.get();
+    connect(handler, &QThread::finished, this, &HeadlessScan::handleOrvexQueryFinished);
+    connect(handler, &OrvexHandler::setOrvexDataPacked, this, &HeadlessScan::handleOrvexData);
+    connect(handler, &OrvexHandler::automaticReconnectFailed, this,
+            &HeadlessScan::handleAutomaticReconnectFailed);
+    connect(handler, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
+    connect(handler, &OrvexHandler::connectionMessage, this, &HeadlessScan::handleStatus);
+    m_phase = Phase::Querying;
+    handler->sendQuery(digests);
+}
+
+void HeadlessScan::handleOrvexData(QString packedData)
+{
+    if (!m_session)
+        return;
+    m_session->model->setOrvexDataPacked(packedData);
+    ++m_filesAnswered;
+    showProgress(false);
+}
+
+void HeadlessScan::handleAutomaticReconnectFailed()
+{
+    if (m_phase != Phase::Querying || m_registryFailed)
+        return;
+    // Nobody can press Retry here: give up and say where the registry was sought.
+    m_registryFailed = true;
+    message(tr("%1: could not reach the malware database at %2 after repeated attempts; set "
+               "WINORVEX_REGISTRY=host:port to use another registry")
+                .arg(ProgramName, registryAddressText()));
+    m_session->handler->userRequestStop();
+}
+
+void HeadlessScan::handleOrvexQueryFinished()
+{
+    if (m_phase != Phase::Querying)
+        return;
+    m_queryMs = m_phaseTimer.restart();
+    finishScan(m_stopRequested || m_registryFailed);
+}
+
+void HeadlessScan::handleFileScanAborted()
+{
+    if (m_phase != Phase::Walking && m_phase != Phase::Digesting)
+        return;
+    qDebug() << "HeadlessScan::handleFileScanAborted() called";
+    flushFoundFiles();
+    finishScan(true);
+}
+
+void HeadlessScan::handleStatus(QString status)
+{
+    m_status = status;
+    showProgress(false);
+}
+
+void HeadlessScan::userRequestStop()
+{
+    if (!isRunning() || m_stopRequested)
+        return;
+    qDebug() << "HeadlessScan::userRequestStop() called";
+    m_stopRequested = true;
+    message(tr("%1: stopping the scan (Ctrl+C again quits at once)").arg(ProgramName));
+    switch (m_phase) {
+    case Phase::Walking:
+        m_session->driveScanner->userRequestStop();
+        break;
+    case Phase::Digesting:
+        m_session->digestCalculator->userRequestStop();
+        break;
+    case Phase::Querying:
+        m_session->handler->userRequestStop();
+        break;
+    case Phase::Idle:
+    case Phase::Done:
+        break;
+    }
+}
+
+void HeadlessScan::finishScan(bool aborted)
+{
+    m_phase = Phase::Done;
+    qDebug().noquote() << QStringLiteral("HeadlessScan::finishScan() walk %1 ms, digests %2 ms, "
+                                         "registry %3 ms")
+                              .arg(m_walkMs)
+                              .arg(m_digestMs)
+                              .arg(m_queryMs);
+    Session &s = *m_session;
+    if (aborted) {
+        // A stop keeps what the registry answered, as the Files tab does. When
+        // the registry could not be reached, the unchecked files are listed as such.
+        if (m_stopRequested)
+            s.model->clearAbortedEntries();
+        s.scanLog->handleScanAborted();
+    } else {
+        s.scanLog->handleScanFinished();
+    }
+    showProgress(true);
+    endProgress();
+    writeResults();
+
+    int status = NothingMalicious;
+    if (m_stopRequested || m_registryFailed)
+        status = Failed;
+    else if (s.model->maliciousEntryCount() > 0)
+        status = MalwareFound;
+    else if (m_pathErrors ||
+             s.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE check_state IS NOT %2")
+                         .arg(ItemsTable)
+                         .arg(int(Checked))) > 0)
+        status = Failed;
+    finish(status);
+}
+
+void HeadlessScan::writeResults()
+{
+    QTextStream out(m_out);
+    switch (m_format) {
+    case Format::Text:
+        writeText(out);
+        break;
+    case Format::Csv:
+        writeDelimited(out, DataExporter::CommaSeparated);
+        break;
+    case Format::Tsv:
+        writeDelimited(out, DataExporter::TabDelimited);
+        break;
+    case Format::Json:
+        writeJson(out);
+        break;
+    }
+    out.flush();
+    if (m_format != Format::Text && m_progressShown && !m_summary.isEmpty())
+        message(lineSafe(plainSentence(m_summary)));
+}
+
+void HeadlessScan::writeText(QTextStream &out)
+{
+    QSqlQuery rows;
+    rows.setForwardOnly(true);
+    if (!rows.exec(QStringLiteral("SELECT path, detection_rate, check_state, status FROM %1 "
+                                  "ORDER BY id")
+                       .arg(ItemsTable))) {
+        SqlModel::logSqlError(rows);
+        message(tr("%1: unable to query the database").arg(ProgramName));
+        return;
+    }
+    while (rows.next()) {
+        const QVariant state = rows.value(2);
+        const QVariant statusValue = rows.value(3);
+        // A file found but never answered has no status of its own.
+        const QString status =
+            statusValue.isNull() ? orvexCheckStateText(NotChecked) : statusValue.toString();
+        QString line = QStringLiteral("%1: %2").arg(lineSafe(rows.value(0).toString()), status);
+        const QVariant rate = rows.value(1);
+        if (state.toInt() == Checked && !rate.isNull() && rate.toInt() > 0)
+            line += tr(" (detection rate %1%)").arg(rate.toInt());
+        out << line << '\n';
+    }
+    if (!m_summary.isEmpty())
+        out << lineSafe(plainSentence(m_summary)) << '\n';
+}
+
+void HeadlessScan::writeDelimited(QTextStream &out, int exportType)
+{
+    QSqlQuery rows;
+    rows.setForwardOnly(true);
+    if (!rows.exec(QStringLiteral("SELECT * FROM %1").arg(ItemsTable))) {
+        SqlModel::logSqlError(rows);
+        message(tr("%1: unable to query the database").arg(ProgramName));
+        return;
+    }
+    DataExporter exporter;
+    exporter.setExportType(exportType);
+    exporter.exportItems(rows, out);
+}
+
+void HeadlessScan::writeJson(QTextStream &out)
+{
+    QSqlQuery rows;
+    rows.setForwardOnly(true);
+    if (!rows.exec(QStringLiteral("SELECT name, path, md5, sha1, bytes, detection_rate, "
+                                  "last_seen, check_state, status FROM %1 ORDER BY id")
+                       .arg(ItemsTable))) {
+        SqlModel::logSqlError(rows);
+        message(tr("%1: unable to query the database").arg(ProgramName));
+        return;
+    }
+    QJsonArray files;
+    while (rows.next()) {
+        QJsonObject file;
+        file.insert(QStringLiteral("name"), jsonText(rows.value(0)));
+        file.insert(QStringLiteral("path"), jsonText(rows.value(1)));
+        file.insert(QStringLiteral("md5"), jsonText(rows.value(2)));
+        file.insert(QStringLiteral("sha1"), jsonText(rows.value(3)));
+        file.insert(QStringLiteral("bytes"), jsonInteger(rows.value(4)));
+        file.insert(QStringLiteral("detection_rate"), jsonInteger(rows.value(5)));
+        file.insert(QStringLiteral("last_seen"), jsonText(rows.value(6)));
+        file.insert(QStringLiteral("check_state"), jsonInteger(rows.value(7)));
+        file.insert(QStringLiteral("status"), jsonText(rows.value(8)));
+        files.append(file);
+    }
+    // Names that were not valid UTF-8 reach here with replacement characters,
+    // so the document is always valid UTF-8.
+    out << QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Indented));
+}
+
+void HeadlessScan::finish(int exitStatus)
+{
+    m_phase = Phase::Done;
+    m_exitStatus = exitStatus;
+    m_endingSession = std::move(m_session);
+    QMetaObject::invokeMethod(
+        this,
+        [this, exitStatus] {
+            // Workers end with their objects; the table goes with its connection.
+            m_endingSession.reset();
+            Q_EMIT finished(exitStatus);
+        },
+        Qt::QueuedConnection);
+}
+
+void HeadlessScan::message(const QString &text)
+{
+    if (!m_err)
+        return;
+    QByteArray bytes;
+    if (m_progressDrawn) {
+        bytes += "\r\033[K";
+        m_progressDrawn = false;
+    }
+    bytes += text.toUtf8();
+    bytes += '\n';
+    m_err->write(bytes);
+}
+
+void HeadlessScan::showProgress(bool force)
+{
+    if (!m_progressShown || !m_err)
+        return;
+    if (!force && m_progressTimer.isValid() && m_progressTimer.elapsed() < ProgressIntervalMs)
+        return;
+    m_progressTimer.start();
+    QString line = tr("Files found: %L1, digested: %L2, answered: %L3")
+                       .arg(m_filesFound)
+                       .arg(m_filesDigested)
+                       .arg(m_filesAnswered);
+    if (!m_status.isEmpty())
+        line += QStringLiteral(" - ") + lineSafe(m_status);
+    m_err->write("\r\033[K" + line.toUtf8());
+    m_progressDrawn = true;
+}
+
+void HeadlessScan::endProgress()
+{
+    if (m_progressDrawn && m_err)
+        m_err->write("\n");
+    m_progressDrawn = false;
+}
