@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/mountedvolumes.h"
 #include "registry/orvextab.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class DigestCalculator;
@@ -47,11 +49,15 @@ public:
     // by default.
     QString systemDrive() const;
     void setSystemDrive(const QString &root);
+    // Where the drive menus take their volumes from: the mounted volumes by default.
+    void setVolumeSource(std::function<QList<MountedVolumes::Volume>()> source);
 
     // True from the start of a scan until it finished or was stopped.
     bool isScanRunning() const { return m_scanRunning; }
     QTime automaticScanTime() const { return m_automaticScanTime; }
     const QTimer &automaticScanTimer() const { return m_automaticScanTimer; }
+    // Runs while a due automatic scan waits for a running scan to end.
+    const QTimer &postponedScanTimer() const { return m_postponedScanTimer; }
 
     SqlModel *fileModel() const { return m_fileModel; }
     DriveScanner *driveScanner() const { return m_driveScanner.get(); }
@@ -118,6 +124,8 @@ private:
     void returnToFilesPage();
     void fetchAllRows();
     void populateDriveMenu(QMenu *menu);
+    bool isDriveRoot(const QString &path) const;
+    bool isBusy() const;
 
     std::unique_ptr<Ui::FileTab> ui;
     SqlModel *m_fileModel = nullptr;
@@ -132,8 +140,9 @@ private:
     QMenu *m_actionsMenu = nullptr;
 
     QString m_systemDrive;
-    QString m_lastFilesFolder;
+    // The folder the file dialogs open in; the documents folder at first.
     QString m_lastFolder;
+    std::function<QList<MountedVolumes::Volume>()> m_volumeSource;
 
     // Files reported by the walk and not yet stored: they are inserted in one
     // transaction per pass of the event loop instead of one statement each.

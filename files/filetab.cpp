@@ -1,0 +1,689 @@
+#include "files/filetab.h"
+
+#include "files/dataexporter.h"
+#include "files/digestcalculator.h"
+#include "files/drivescanner.h"
+#include "files/filescanlog.h"
+#include "files/fileview.h"
+#include "files/sqlmodel.h"
+#include "files/userprompt.h"
+#include "platform/clock.h"
+#include "platform/fileicon.h"
+#include "platform/fileproperties.h"
+#include "views/scansummarywidget.h"
+
+#include "ui_filetab.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QHeaderView>
+#include <QLocale>
+#include <QMenu>
+#include <QScopedValueRollback>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+// How long a due automatic scan waits for a running scan before it tries again.
+constexpr int AutomaticScanRetryMs = 300000;
+constexpr int MsecsPerMinute = 60000;
+
+// The export asks its questions through the tab's prompts, like every other
+// message of the tab.
+class TabExporter : public DataExporter
+{
+public:
+    explicit TabExporter(QWidget *parent) : m_parent(parent) {}
+
+protected:
+    QString askForFileName(const QString &folder, const QString &filters,
+                           QString *selectedFilter) override
+    {
+        return UserPrompt::saveFileName(m_parent, tr("Export"), folder, filters, selectedFilter);
+    }
+    void showOpenFailure(const QString &fileName) override
+    {
+        UserPrompt::warning(m_parent, tr("Could not open file."),
+                            tr("The file '%1' could not be opened for writing.\n\nMake sure you "
+                               "have write permission to this file and in this directory.")
+                                .arg(fileName));
+    }
+
+private:
+    QWidget *m_parent;
+};
+
+QList<QString> quickScanExtensions()
+{
+    return {QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"),
+            QStringLiteral("drv"), QStringLiteral(".ax"), QStringLiteral("ime"),
+            QStringLiteral("zip"), QStringLiteral("cab"), QStringLiteral("com"),
+            QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
+}
+} // namespace
+
+FileTab::FileTab(QWidget *parent)
+    : OrvexTab(parent), ui(std::make_unique<Ui::FileTab>()),
+      m_systemDrive(QDir::toNativeSeparators(QDir::rootPath())),
+      m_lastFolder(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)),
+      m_volumeSource(&MountedVolumes::mounted)
+{
+    ui->setupUi(this);
+    ui->lineEdit_filter->setLabelText(tr("Filter by Location"));
+    ui->lineEdit_filter->hide();
+
+    m_fileModel = new SqlModel(this);
+    ui->tableView->setModel(m_fileModel);
+
+    setUpWorkers();
+    setUpActions();
+    setUpTable();
+
+    connect(ui->tableView, &FileView::filesAndDirsDropped, this,
+            &FileTab::handleFilesAndDirectoriesDrop);
+    connect(ui->tableView, &FileView::selectedFileCount, this, &FileTab::handleFileSelectionChange);
+    connect(ui->lineEdit_filter, &QLineEdit::textChanged, this, &FileTab::userSetFilter);
+    connect(m_fileModel, &SqlModel::malwareFound, this, &FileTab::malwareFileFound);
+    connect(m_fileModel, &SqlModel::malwareFound, ui->tableView, &FileView::handleMalwareFileFound);
+    connect(m_fileModel, &SqlModel::malwareRemoved, this, &FileTab::malwareFileRemoved);
+    connect(m_fileModel, &QAbstractItemModel::rowsInserted, this,
+            qOverload<>(&FileTab::handleFileCountChanged));
+    connect(m_fileModel, &QAbstractItemModel::rowsRemoved, this,
+            qOverload<>(&FileTab::handleFileCountChanged));
+    // Every re-select (after a scan, a clear, a sort) resets the model without
+    // inserting or removing rows one by one; the count and the selection-bound
+    // actions must follow it too.
+    connect(m_fileModel, &QAbstractItemModel::modelReset, this,
+            qOverload<>(&FileTab::handleFileCountChanged));
+
+    connect(m_scanLog.get(), &FileScanLog::scanSummary, ui->widget_scan_summary,
+            &ScanSummaryWidget::showScanSummary);
+    connect(m_scanLog.get(), &FileScanLog::scanStatistics, ui->widget_scan_summary,
+            &ScanSummaryWidget::showScanStatistics);
+    connect(m_scanLog.get(), &FileScanLog::scanIcon, ui->widget_scan_summary,
+            &ScanSummaryWidget::showScanIcon);
+    ui->widget_scan_summary->hide();
+
+    connect(ui->pushButton_file_load_files, &QPushButton::clicked, this, &FileTab::userScanFiles);
+    connect(ui->pushButton_scan_folder, &QPushButton::clicked, this, &FileTab::userScanFolder);
+    connect(ui->pushButton_file_stop_drive_scan, &QPushButton::clicked, this,
+            &FileTab::userStopScan);
+
+    // A day-long timer with coarse precision may fire minutes early.
+    m_automaticScanTimer.setTimerType(Qt::PreciseTimer);
+    m_automaticScanTimer.setSingleShot(true);
+    connect(&m_automaticScanTimer, &QTimer::timeout, this, &FileTab::startAutomaticDriveScan);
+    m_postponedScanTimer.setSingleShot(true);
+    connect(&m_postponedScanTimer, &QTimer::timeout, this, &FileTab::startAutomaticDriveScan);
+    m_foundFilesTimer.setSingleShot(true);
+    m_foundFilesTimer.setInterval(0);
+    connect(&m_foundFilesTimer, &QTimer::timeout, this, &FileTab::flushFoundFiles);
+
+    ui->stackedWidget_scan->setCurrentWidget(ui->page_files);
+    handleFileCountChanged();
+}
+
+FileTab::~FileTab()
+{
+    // The workers are waited for by their destructors; a stop makes that short.
+    m_driveScanner->userRequestStop();
+    m_digestWorker->userRequestStop();
+    m_scanLog.reset();
+    m_driveScanner.reset();
+    m_digestWorker.reset();
+}
+
+void FileTab::setUpWorkers()
+{
+    m_digestWorker = std::make_unique<DigestCalculator>();
+    m_driveScanner = std::make_unique<DriveScanner>();
+    m_driveScanner->setExclusions({QStringLiteral("%1pagefile.sys").arg(systemDrive()),
+                                   QStringLiteral("%1hiberfil.sys").arg(systemDrive())});
+    m_scanLog = std::make_unique<FileScanLog>();
+    m_scanLog->setFileModel(m_fileModel);
+    m_scanLog->setDriveScanner(m_driveScanner.get());
+
+    DriveScanner *scanner = m_driveScanner.get();
+    connect(scanner, &QThread::started, this, &FileTab::fileScanStarted);
+    connect(scanner, &QThread::started, this, &FileTab::handleFileScanStarted);
+    connect(scanner, &ProgressInterface::progressStatus, this, &FileTab::setProgressStatus);
+    connect(scanner, &ProgressInterface::progressMaximum, this, &FileTab::setProgressMaximum);
+    connect(scanner, &ProgressInterface::progressValue, this, &FileTab::setProgressValue);
+    connect(scanner, &DriveScanner::fileFound, this, &FileTab::receiveDriveScanResult);
+    connect(scanner, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
+    connect(scanner, &DriveScanner::scanFinished, this, &FileTab::handleDriveScanFinished);
+
+    DigestCalculator *digests = m_digestWorker.get();
+    connect(digests, &DigestCalculator::setDigestData, m_fileModel, &SqlModel::setDigestData);
+    connect(digests, &DigestCalculator::unableToOpenFile, m_fileModel,
+            &SqlModel::setUnableToOpenFile);
+    connect(digests, &DigestCalculator::digestsFound, this, &FileTab::sendDigestsToOrvex);
+    connect(digests, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
+    connect(digests, &ProgressInterface::progressStatus, this, &FileTab::setProgressStatus);
+    connect(digests, &ProgressInterface::progressMaximum, this, &FileTab::setProgressMaximum);
+    connect(digests, &ProgressInterface::progressValue, this, &FileTab::setProgressValue);
+}
+
+void FileTab::setUpActions()
+{
+    connect(ui->actionExport, &QAction::triggered, this, &FileTab::exportTable);
+    connect(ui->actionReport_False_Positive, &QAction::triggered, ui->tableView,
+            &FileView::userReportFP);
+    connect(ui->actionClear_Non_Malware_Entries, &QAction::triggered, this,
+            &FileTab::userClearBenignFiles);
+    connect(ui->actionReveal_File, &QAction::triggered, ui->tableView, &FileView::revealItem);
+    connect(ui->actionClear_Selected_Items, &QAction::triggered, this,
+            &FileTab::userClearSelectedItems);
+    connect(ui->actionUpload_File, &QAction::triggered, ui->tableView, &FileView::userUploadFile);
+    for (QAction *action :
+         {ui->actionExport, ui->actionReport_False_Positive, ui->actionClear_Non_Malware_Entries,
+          ui->actionReveal_File, ui->actionClear_Selected_Items})
+        action->setEnabled(false);
+
+    m_actionsMenu = new QMenu(this);
+    m_actionsMenu->addAction(ui->actionReveal_File);
+    m_actionsMenu->addAction(ui->actionReport_False_Positive);
+    m_actionsMenu->addSeparator();
+    m_actionsMenu->addAction(ui->actionExport);
+    m_actionsMenu->addAction(ui->actionClear_Non_Malware_Entries);
+    m_actionsMenu->addAction(ui->actionClear_Selected_Items);
+    ui->toolButton_table_actions->setMenu(m_actionsMenu);
+    ui->tableView->setContextMenu(m_actionsMenu);
+
+    auto *driveMenu = new QMenu(this);
+    m_quickScanMenu = driveMenu->addMenu(tr("Quick Scan"));
+    m_fullScanMenu = driveMenu->addMenu(tr("Full Scan"));
+    for (QMenu *menu : {m_quickScanMenu, m_fullScanMenu}) {
+        connect(menu, &QMenu::aboutToShow, this, &FileTab::populateDriveScanOptions);
+        connect(menu, &QMenu::triggered, this, &FileTab::userStartDriveScan);
+    }
+    ui->toolButton_scan_drive->setMenu(driveMenu);
+}
+
+void FileTab::setUpTable()
+{
+    QHeaderView *header = ui->tableView->horizontalHeader();
+    for (int section :
+         {SqlModel::CheckStateSection, SqlModel::DetectionRateSection, SqlModel::LastSeenSection})
+        ui->tableView->hideColumn(section);
+    header->moveSection(header->visualIndex(SqlModel::Md5Section), 6);
+    header->moveSection(header->visualIndex(SqlModel::StatusSection), 6);
+    ui->tableView->resizeColumnsToContents();
+}
+
+qint64 FileTab::automaticScanDelay(const QDateTime &now, const QTime &time)
+{
+    const qint64 today = now.time().msecsTo(time);
+    if (today > 0)
+        return today;
+    QDateTime tomorrow = now;
+    tomorrow.setDate(now.date().addDays(1));
+    tomorrow.setTime(time);
+    return now.secsTo(tomorrow) * 1000;
+}
+
+QString FileTab::systemDrive() const
+{
+    return m_systemDrive;
+}
+
+void FileTab::setSystemDrive(const QString &root)
+{
+    m_systemDrive = root;
+}
+
+void FileTab::setVolumeSource(std::function<QList<MountedVolumes::Volume>()> source)
+{
+    m_volumeSource = std::move(source);
+}
+
+bool FileTab::isBusy() const
+{
+    return m_scanRunning || m_driveScanner->isRunning() || m_digestWorker->isRunning();
+}
+
+// --- starting and ending scans -------------------------------------------------
+
+void FileTab::startScan(const QList<QFileInfo> &items, int scanType)
+{
+    // Drops and buttons are off while a scan runs, but the summary tab and the
+    // daily timer can still ask; the workers take no second job midway.
+    if (isBusy()) {
+        qWarning() << "FileTab::startScan() ignored: a scan is already running";
+        return;
+    }
+    m_scanRunning = true;
+    m_stopRequested = false;
+
+    ui->tableView->setAcceptDrops(false);
+    ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
+    ui->pushButton_file_stop_drive_scan->setEnabled(true);
+    ui->progressBar_file_drive_scan->setMinimum(0);
+    ui->progressBar_file_drive_scan->reset();
+
+    m_driveScanner->setExtensions(scanType == QuickScan ? quickScanExtensions() : QList<QString>());
+    QList<QString> drives;
+    for (const QFileInfo &item : items)
+        drives.append(item.absoluteFilePath());
+    m_driveScanner->setDrives(drives);
+    m_driveScanner->start(QThread::LowPriority);
+}
+
+void FileTab::handleFilesAndDirectoriesDrop(QList<QFileInfo> p_items)
+{
+    // The summary tab's drop area reports drops of nothing that exists as an
+    // empty list; that is no scan at all.
+    if (p_items.isEmpty()) {
+        qDebug() << "FileTab::handleFilesAndDirectoriesDrop() got no items";
+        return;
+    }
+    startScan(p_items, FullScan);
+}
+
+void FileTab::userScanComputer()
+{
+    qDebug() << "FileTab::userScanComputer() called";
+    startScan({QFileInfo(systemDrive())}, QuickScan);
+}
+
+void FileTab::userScanFiles()
+{
+    const QStringList files =
+        UserPrompt::openFileNames(this, tr("Select Files to Check"), m_lastFolder);
+    if (files.isEmpty())
+        return;
+    m_lastFolder = QFileInfo(files.first()).absolutePath();
+    QList<QFileInfo> items;
+    for (const QString &file : files)
+        items.append(QFileInfo(file));
+    startScan(items, FullScan);
+}
+
+void FileTab::userScanFolder()
+{
+    const QString folder =
+        UserPrompt::existingDirectory(this, tr("Select Folder to Scan"), m_lastFolder);
+    if (folder.isEmpty())
+        return;
+    m_lastFolder = folder;
+    startScan({QFileInfo(folder)}, FullScan);
+}
+
+void FileTab::userStopScan()
+{
+    ui->pushButton_file_stop_drive_scan->setEnabled(false);
+    m_stopRequested = true;
+    m_driveScanner->userRequestStop();
+    m_digestWorker->userRequestStop();
+}
+
+void FileTab::handleFileScanStarted()
+{
+    qDebug() << "FileTab::handleFileScanStarted() called";
+    m_scanLog->handleScanStarted();
+    ui->widget_scan_summary->hide();
+}
+
+void FileTab::receiveDriveScanResult(QString p_path, int p_scan_type)
+{
+    // Reports still on their way when a scan was stopped belong to no scan.
+    if (!m_scanRunning)
+        return;
+    if (!m_foundFiles.isEmpty() && p_scan_type != m_foundFilesScanType)
+        flushFoundFiles();
+    m_foundFilesScanType = p_scan_type;
+    m_foundFiles.append(p_path);
+    if (!m_foundFilesTimer.isActive())
+        m_foundFilesTimer.start();
+}
+
+void FileTab::flushFoundFiles()
+{
+    m_foundFilesTimer.stop();
+    if (m_foundFiles.isEmpty())
+        return;
+    m_fileModel->addFiles(std::exchange(m_foundFiles, {}), m_foundFilesScanType);
+}
+
+void FileTab::handleDriveScanFinished()
+{
+    qDebug() << "FileTab::handleDriveScanFinished() called";
+    flushFoundFiles();
+    if (m_stopRequested) {
+        // The walk ended just before it saw the stop; the user still asked for one.
+        handleFileScanAborted();
+        return;
+    }
+    ui->tableView->setAcceptDrops(false);
+    ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
+    ui->pushButton_file_stop_drive_scan->setEnabled(true);
+    ui->progressBar_file_drive_scan->reset();
+    digestFiles(m_fileModel->filesToDigest(2147483647));
+}
+
+void FileTab::digestFiles(QList<QString> p_paths)
+{
+    qDebug().noquote()
+        << QStringLiteral("FileTab::digestFiles() called with %1 items").arg(p_paths.size());
+    if (p_paths.isEmpty()) {
+        handleFileScanFinished();
+        showEmptyScanMessage();
+        return;
+    }
+    m_digestWorker->setFiles(p_paths);
+    m_digestWorker->start(QThread::LowPriority);
+}
+
+void FileTab::sendDigestsToOrvex(QList<QString> p_digests)
+{
+    qDebug() << "FileTab::sendDigestsToOrvex() called";
+    if (m_stopRequested) {
+        // Digesting ended just before the stop reached the worker.
+        handleFileScanAborted();
+        return;
+    }
+    if (p_digests.isEmpty()) {
+        handleFileScanFinished();
+        return;
+    }
+    QProgressBar *bar = ui->progressBar_file_drive_scan;
+    bar->setMinimum(0);
+    bar->reset();
+    bar->setMaximum(0);
+    Q_EMIT queryOrvex(p_digests);
+}
+
+void FileTab::OrvexQueryStarted()
+{
+    setProgressStatus(tr("Checking files against the malware database..."));
+}
+
+void FileTab::OrvexQueryFinished()
+{
+    handleFileScanFinished();
+}
+
+void FileTab::setOrvexDataPacked(QString p_packed_data)
+{
+    m_fileModel->setOrvexDataPacked(p_packed_data);
+}
+
+void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data)
+{
+    m_fileModel->setOrvexData(p_packed_data, p_orvex_item_property_enum, p_data);
+}
+
+void FileTab::returnToFilesPage()
+{
+    ui->label_file_scan_status->clear();
+    ui->progressBar_file_drive_scan->reset();
+    ui->stackedWidget_scan->setCurrentWidget(ui->page_files);
+    ui->tableView->setAcceptDrops(true);
+}
+
+void FileTab::handleFileScanFinished()
+{
+    qDebug() << "FileTab::handleFileScanFinished() called";
+    if (!m_scanRunning)
+        return;
+    m_scanRunning = false;
+    flushFoundFiles();
+    m_scanLog->handleScanFinished();
+    Q_EMIT fileScanFinished(m_fileModel->fileCount() != 0);
+    returnToFilesPage();
+
+    ui->tableView->sortByColumn(SqlModel::DetectionRateSection, Qt::DescendingOrder);
+    fetchAllRows();
+    for (int section : {SqlModel::NameSection, SqlModel::PathSection, SqlModel::ScanTimeSection,
+                        SqlModel::SizeSection, SqlModel::StatusSection})
+        ui->tableView->resizeColumnToContents(section);
+}
+
+void FileTab::handleFileScanAborted()
+{
+    qDebug() << "FileTab::handleFileScanAborted() called";
+    // Both workers are asked to stop; only the one that was running answers,
+    // and a late second answer must not end the scan twice.
+    if (!m_scanRunning)
+        return;
+    m_scanRunning = false;
+    m_foundFilesTimer.stop();
+    m_foundFiles.clear();
+    Q_EMIT fileScanAborted();
+    returnToFilesPage();
+    m_scanLog->handleScanAborted();
+    m_fileModel->clearAbortedEntries();
+    fetchAllRows();
+}
+
+void FileTab::showEmptyScanMessage()
+{
+    const QString folders = m_driveScanner->directories().join(QStringLiteral(", "));
+    QString text;
+    if (m_driveScanner->scanType() == DriveScanner::QuickScan)
+        text = tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA Quick Scan may "
+                  "not scan all files on a drive.\nPlease run a Full Scan to scan every file on "
+                  "a drive.")
+                   .arg(folders);
+    else if (m_driveScanner->directories().size() > 1)
+        text = tr("The directories '%1' don't contain any files.").arg(folders);
+    else
+        text = tr("The directory '%1' doesn't contain any files.").arg(folders);
+    UserPrompt::information(this, tr("Scan Information"), text);
+}
+
+// --- the table and its actions -------------------------------------------------
+
+void FileTab::fetchAllRows()
+{
+    {
+        // One count at the end instead of one per fetched block of rows.
+        const QScopedValueRollback<bool> fetching(m_fetchingAll, true);
+        m_fileModel->fetchAll();
+    }
+    handleFileCountChanged();
+}
+
+void FileTab::handleFileCountChanged()
+{
+    if (m_fetchingAll)
+        return;
+    // Rows not fetched yet are in the table all the same.
+    const int count =
+        m_fileModel->canFetchMore() ? m_fileModel->fileCount() : m_fileModel->rowCount();
+    handleFileCountChanged(count);
+}
+
+void FileTab::handleFileCountChanged(int p_count)
+{
+    ui->label_file_count->setText(p_count == 1 ? tr("1 file.") : tr("%L1 files.").arg(p_count));
+    ui->actionExport->setEnabled(p_count != 0);
+    ui->actionClear_Non_Malware_Entries->setEnabled(p_count != 0);
+    handleFileSelectionChange(0, false);
+    Q_EMIT fileCountChanged(p_count);
+}
+
+void FileTab::handleFileSelectionChange(int p_count, bool p_malicious)
+{
+    if (p_count == 0)
+        ui->actionClear_Selected_Items->setText(tr("Clear Selected Items"));
+    else if (p_count == 1)
+        ui->actionClear_Selected_Items->setText(tr("Clear Selected Item"));
+    else
+        ui->actionClear_Selected_Items->setText(tr("Clear %1 Selected Items").arg(p_count));
+    ui->actionReveal_File->setEnabled(p_count == 1);
+    ui->actionReport_False_Positive->setEnabled(p_count == 1 && p_malicious);
+    ui->actionClear_Selected_Items->setEnabled(p_count >= 1);
+}
+
+void FileTab::userSetFilter(QString p_filter)
+{
+    m_fileModel->userSetFilter(p_filter);
+    fetchAllRows();
+}
+
+void FileTab::userClearSelectedItems()
+{
+    ui->tableView->removeSelectedIndexes();
+}
+
+void FileTab::userClearBenignFiles()
+{
+    if (UserPrompt::question(this, tr("Confirm Clear"),
+                             tr("Are you sure you want to clear all non-malicious file entries?"),
+                             QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+    ui->actionClear_Non_Malware_Entries->setEnabled(false);
+    m_fileModel->clearNonMaliciousEntries();
+}
+
+void FileTab::exportTable()
+{
+    try {
+        TabExporter exporter(this);
+        m_fileModel->exportTable(exporter);
+    } catch (const QString &error) {
+        UserPrompt::warning(this, tr("Error Exporting Data"),
+                            tr("An error occurred during data export:\n\n%1").arg(error));
+    } catch (...) {
+        UserPrompt::warning(this, tr("Error Exporting Data"),
+                            tr("An unknown error occurred during data export."));
+    }
+}
+
+// --- progress page -------------------------------------------------------------
+
+void FileTab::setProgressMaximum(int p_maximum)
+{
+    ui->progressBar_file_drive_scan->setMaximum(p_maximum);
+}
+
+void FileTab::setProgressValue(int p_value)
+{
+    ui->progressBar_file_drive_scan->setValue(p_value);
+}
+
+void FileTab::setProgressStatus(QString p_status)
+{
+    ui->label_file_scan_status->setText(p_status);
+}
+
+void FileTab::setProgressStep()
+{
+    QProgressBar *bar = ui->progressBar_file_drive_scan;
+    bar->setValue(bar->value() + 1);
+}
+
+// --- drive menus ---------------------------------------------------------------
+
+void FileTab::populateDriveScanOptions()
+{
+    auto *menu = qobject_cast<QMenu *>(sender());
+    if (menu) {
+        populateDriveMenu(menu);
+        return;
+    }
+    populateDriveMenu(m_quickScanMenu);
+    populateDriveMenu(m_fullScanMenu);
+}
+
+void FileTab::populateDriveMenu(QMenu *menu)
+{
+    menu->clear();
+    const QList<MountedVolumes::Volume> volumes = m_volumeSource
+                                                      ? MountedVolumes::scannable(m_volumeSource())
+                                                      : QList<MountedVolumes::Volume>();
+    for (const MountedVolumes::Volume &volume : volumes) {
+        QAction *action =
+            menu->addAction(QIcon(FileIcon::smallIcon(volume.rootPath, FileIcon::Kind::Volume)),
+                            MountedVolumes::displayName(volume));
+        action->setData(volume.rootPath);
+    }
+}
+
+bool FileTab::isDriveRoot(const QString &path) const
+{
+    if (path.isEmpty())
+        return false;
+    if (FileProperties::isVolumeRoot(path))
+        return true;
+    if (!m_volumeSource)
+        return false;
+    const QList<MountedVolumes::Volume> volumes = MountedVolumes::scannable(m_volumeSource());
+    for (const MountedVolumes::Volume &volume : volumes) {
+        if (volume.rootPath == path)
+            return true;
+    }
+    return false;
+}
+
+void FileTab::userStartDriveScan(QAction *p_action)
+{
+    if (!p_action)
+        return;
+    const bool full = m_fullScanMenu->actions().contains(p_action);
+    if (full)
+        qDebug().noquote() << QStringLiteral("FileTab::userStartDriveScan() got a full scan for %1")
+                                  .arg(p_action->text());
+    else
+        qDebug().noquote() << QStringLiteral(
+                                  "FileTab::userStartDriveScan() got a quick scan for %1")
+                                  .arg(p_action->text());
+    const QString path = p_action->data().toString();
+    if (!isDriveRoot(path))
+        return;
+    startScan({QFileInfo(path)}, full ? FullScan : QuickScan);
+}
+
+// --- daily automatic scan ------------------------------------------------------
+
+void FileTab::scheduleAutomaticDriveScan(QTime p_time)
+{
+    qDebug() << "FileTab::scheduleAutomaticDriveScan() called";
+    m_automaticScanTime = p_time;
+    if (p_time.isNull()) {
+        qDebug() << "FileTab::scheduleAutomaticDriveScan() stopping automatic drive scan";
+        m_automaticScanTimer.stop();
+        // A scan that was due and waiting for a running one is no longer wanted.
+        m_postponedScanTimer.stop();
+        return;
+    }
+    const qint64 delay = automaticScanDelay(Clock::currentDateTime(), p_time);
+    qDebug().noquote() << QStringLiteral(
+                              "FileTab::scheduleAutomaticDriveScan() scheduling a drive scan in %1 "
+                              "msecs")
+                              .arg(delay);
+    m_automaticScanTimer.start(static_cast<int>(delay));
+}
+
+void FileTab::startAutomaticDriveScan()
+{
+    qDebug() << "FileTab::startAutomaticDriveScan() called";
+    m_automaticScanTimer.stop();
+    if (isBusy()) {
+        // A walk runs on the finder's thread and a registry query on the
+        // handler's, so the two workers alone do not tell whether a scan runs.
+        qDebug() << "FileTab::startAutomaticDriveScan() a scan is running, trying again later";
+        m_postponedScanTimer.start(Clock::wait(AutomaticScanRetryMs));
+        return;
+    }
+    if (m_automaticScanTime.isNull())
+        return;
+    // The next occurrence at least a minute away: a timer that fired a little
+    // early must not schedule the same occurrence again.
+    const QDateTime now = Clock::currentDateTime();
+    const qint64 delay =
+        automaticScanDelay(now.addMSecs(MsecsPerMinute), m_automaticScanTime) + MsecsPerMinute;
+    m_automaticScanTimer.start(static_cast<int>(delay));
+    qDebug().noquote()
+        << QStringLiteral("FileTab::startAutomaticDriveScan() scheduling a drive scan in %1 msecs")
+               .arg(delay);
+
+    const QString drive = systemDrive();
+    if (drive.isEmpty()) {
+        qWarning() << "Couldn't start automatic drive scan because we can't find the system drive!";
+        return;
+    }
+    Q_EMIT automaticScanStarted();
+    startScan({QFileInfo(drive)}, QuickScan);
+}
