@@ -41,6 +41,11 @@ void RegistryConnection::processInput()
 {
     QTcpSocket *in = socket();
     while (!isClosing()) {
+        if (m_state == State::Answering) {
+            continueAnswer();
+            if (m_state == State::Answering)
+                return; // resumed by bytesWritten
+        }
         if (in->bytesToWrite() > outputHighWater)
             return; // resumed by bytesWritten
         if (!in->canReadLine()) {
@@ -111,6 +116,7 @@ void RegistryConnection::handleLine(const char *line, qsizetype size)
         return;
     case State::Digests:
         if (equals(line, size, "end")) {
+            m_state = State::Answering;
             answer();
             return;
         }
@@ -125,6 +131,8 @@ void RegistryConnection::handleLine(const char *line, qsizetype size)
             ++m_skippedLines;
         }
         return;
+    case State::Answering:
+        return; // lines wait in the socket until the answer is out
     }
 }
 
@@ -136,32 +144,53 @@ void RegistryConnection::answer()
                                     .arg(peer())
                                     .arg(m_skippedLines);
     }
-    const std::shared_ptr<const HashList> list = m_service->hashList();
-    const qsizetype count = m_digests.size() / 16;
-    QByteArray out;
-    out.reserve(qstrlen(RegistryService::answerHeader()) + count * 56);
-    out.append(RegistryService::answerHeader());
+    // The whole answer comes from the list in use now, even if a reload swaps
+    // it while a long answer is still being written.
+    m_answerList = m_service->hashList();
+    m_answered = 0;
+    socket()->write(RegistryService::answerHeader());
+    continueAnswer();
+}
+
+void RegistryConnection::continueAnswer()
+{
+    constexpr qsizetype recordsPerSlice = 16384;
     constexpr qsizetype prefetchDistance = 8;
+    const qsizetype count = m_digests.size() / 16;
+    const HashList &list = *m_answerList;
+    const char *digests = m_digests.constData();
     Md5Key key;
     Md5Key ahead;
-    for (qsizetype i = 0; i < count; ++i) {
-        if (i + prefetchDistance < count) {
-            memcpy(ahead.bytes.data(), m_digests.constData() + (i + prefetchDistance) * 16, 16);
-            list->prefetch(ahead);
+    QByteArray out;
+    // Up to the high-water mark at once, so that a typical answer is one write;
+    // beyond it, the rest follows as the client reads.
+    while (m_answered < count && socket()->bytesToWrite() <= outputHighWater) {
+        const qsizetype sliceEnd = qMin(count, m_answered + recordsPerSlice);
+        out.clear();
+        out.reserve((sliceEnd - m_answered) * 56);
+        for (qsizetype i = m_answered; i < sliceEnd; ++i) {
+            if (i + prefetchDistance < count) {
+                memcpy(ahead.bytes.data(), digests + (i + prefetchDistance) * 16, 16);
+                list.prefetch(ahead);
+            }
+            memcpy(key.bytes.data(), digests + i * 16, 16);
+            key.appendHex(out);
+            if (const HashListEntry *entry = list.find(key)) {
+                out.append(' ');
+                out.append(QByteArray::number(entry->lastSeen));
+                out.append(' ');
+                out.append(QByteArray::number(entry->detectionRate));
+                out.append('\n');
+            } else {
+                out.append(" 0 NO_DATA\n");
+            }
         }
-        memcpy(key.bytes.data(), m_digests.constData() + i * 16, 16);
-        key.appendHex(out);
-        if (const HashListEntry *entry = list->find(key)) {
-            out.append(' ');
-            out.append(QByteArray::number(entry->lastSeen));
-            out.append(' ');
-            out.append(QByteArray::number(entry->detectionRate));
-            out.append('\n');
-        } else {
-            out.append(" 0 NO_DATA\n");
-        }
+        socket()->write(out);
+        m_answered = sliceEnd;
     }
-    socket()->write(out);
+    if (m_answered < count)
+        return; // resumed by bytesWritten
+    m_answerList.reset();
     m_state = State::AwaitingBegin;
     m_digests.clear();
     m_digests.squeeze();
@@ -169,7 +198,11 @@ void RegistryConnection::answer()
 
 void RegistryConnection::peerClosed()
 {
-    if (m_state != State::AwaitingBegin) {
+    if (m_state == State::Answering) {
+        qWarning().noquote() << QStringLiteral("RegistryConnection::peerClosed() %1: closed before "
+                                               "the whole answer was sent")
+                                    .arg(peer());
+    } else if (m_state != State::AwaitingBegin) {
         qWarning().noquote() << QStringLiteral("RegistryConnection::peerClosed() %1: closed in "
                                                "the middle of a request")
                                     .arg(peer());

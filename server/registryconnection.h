@@ -4,6 +4,9 @@
 
 #include <QByteArray>
 
+#include <memory>
+
+class HashList;
 class RegistryService;
 
 // One client of the registry. A connection carries any number of requests:
@@ -19,6 +22,10 @@ class RegistryService;
 // between requests are ignored. Inside a request, a printable line that is not a
 // digest is skipped (and counted against the limit); the request is still
 // answered, and one log line tells how many were skipped.
+//
+// A long answer is written a few megabytes at a time as the client reads it,
+// and the next request waits until it is out: a client that does not read
+// holds no more than its own request and one slice of answer.
 class RegistryConnection : public ServiceConnection
 {
     Q_OBJECT
@@ -31,10 +38,11 @@ protected:
     void peerClosed() override;
 
 private:
-    enum class State { AwaitingBegin, Header, Digests };
+    enum class State { AwaitingBegin, Header, Digests, Answering };
 
     void handleLine(const char *line, qsizetype size);
     void answer();
+    void continueAnswer();
 
     RegistryService *m_service;
     State m_state = State::AwaitingBegin;
@@ -42,5 +50,7 @@ private:
     int m_requestLines = 0;
     int m_skippedLines = 0;
     QByteArray m_digests; // 16 raw bytes per digest line, in request order
+    std::shared_ptr<const HashList> m_answerList;
+    qsizetype m_answered = 0;
     QByteArray m_lineBuffer;
 };

@@ -86,7 +86,7 @@ void ServiceConnection::handleBytesWritten()
     if (m_done)
         return;
     m_idleTimer->start();
-    if (!m_closing && m_socket->bytesAvailable() > 0)
+    if (!m_closing)
         processInput();
 }
 

@@ -32,8 +32,8 @@ protected:
     QTcpSocket *socket() const { return m_socket; }
     const ServerLimits &limits() const { return m_limits; }
 
-    // Bytes wait in the socket. Also called again when written output drains,
-    // so a protocol that stopped reading under back-pressure can go on.
+    // Bytes wait in the socket. Also called whenever written output drains, so
+    // a protocol that stopped under back-pressure can go on.
     virtual void processInput() = 0;
     // The peer closed the connection. Bytes it sent last may still wait in the
     // socket; a protocol that needs them reads them here.

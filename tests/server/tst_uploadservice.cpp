@@ -100,7 +100,7 @@ private Q_SLOTS:
         QFETCH(bool, tooLarge);
         ServerLimits limits;
         limits.maxUploadSize = 100000;
-        limits.idleTimeoutMs = 300;
+        limits.idleTimeoutMs = 1000;
         const quint16 port = startService(limits);
         QTest::ignoreMessage(
             QtWarningMsg,
