@@ -103,10 +103,9 @@ void DriveScanner::reset()
     {
         QMutexLocker locker(&m_mutex);
         finder = std::exchange(m_finder, nullptr);
+        ++m_walk;
     }
     if (finder) {
-        // Its queued reports may still be on their way; they are told apart by
-        // their sender and not acted on.
         finder->userRequestStop();
         delete finder;
     }
@@ -123,26 +122,33 @@ void DriveScanner::run()
     // The finder is created on this short-lived thread but handled and deleted
     // on the scanner's own (GUI) thread.
     finder->moveToThread(thread());
-    connect(finder.get(), &QThread::finished, this, &DriveScanner::handleScanFinished);
-    connect(finder.get(), &ProgressInterface::progressStatus, this,
-            &ProgressInterface::progressStatus);
-    connect(finder.get(), &ProgressInterface::userStopped, this, &ProgressInterface::userStopped);
-    connect(finder.get(), &ProgressInterface::userStopped, this,
-            &DriveScanner::handleFinderStopped);
-    if (scanType() == FullScan)
-        connect(finder.get(), &FileFinder::fileFound, this, &DriveScanner::addFile);
-    else
-        connect(finder.get(), &FileFinder::fileFound, this, &DriveScanner::handleFileFound);
-    finder->setItems(m_drives);
-
     FileFinder *previous = nullptr;
+    quint64 walk = 0;
     {
         QMutexLocker locker(&m_mutex);
         // A stopped scan leaves its finder behind until the next one.
         previous = std::exchange(m_finder, finder.get());
+        walk = ++m_walk;
         m_swapFiles = swapFiles;
         m_finderStopped = false;
     }
+    connect(finder.get(), &QThread::finished, this, [this, walk] { handleFinderEnd(walk); });
+    connect(finder.get(), &ProgressInterface::progressStatus, this,
+            &ProgressInterface::progressStatus);
+    connect(finder.get(), &ProgressInterface::userStopped, this,
+            [this, walk] { handleFinderStopped(walk); });
+    if (scanType() == FullScan)
+        connect(finder.get(), &FileFinder::fileFound, this, [this, walk](const QString &path) {
+            if (isCurrentWalk(walk))
+                addFile(path);
+        });
+    else
+        connect(finder.get(), &FileFinder::fileFound, this, [this, walk](const QString &path) {
+            if (isCurrentWalk(walk))
+                handleFileFound(path);
+        });
+    finder->setItems(m_drives);
+
     if (previous)
         previous->deleteLater();
 
@@ -209,16 +215,27 @@ void DriveScanner::addFile(QString path)
     Q_EMIT fileFound(path, FullScan);
 }
 
-void DriveScanner::handleFinderStopped()
+bool DriveScanner::isCurrentWalk(quint64 walk) const
 {
     QMutexLocker locker(&m_mutex);
-    if (sender() == m_finder)
-        m_finderStopped = true;
+    return walk == m_walk;
 }
 
-void DriveScanner::handleScanFinished()
+void DriveScanner::handleFinderStopped(quint64 walk)
 {
-    QObject *from = sender();
+    {
+        QMutexLocker locker(&m_mutex);
+        if (walk != m_walk)
+            return;
+        m_finderStopped = true;
+    }
+    Q_EMIT userStopped();
+}
+
+void DriveScanner::handleFinderEnd(quint64 walk)
+{
+    if (!isCurrentWalk(walk))
+        return;
     if (isStopRequested()) {
         // Normally the finder has already reported the stop. If the request
         // reached it too late to be seen, the owner must still hear of it once,
@@ -226,24 +243,40 @@ void DriveScanner::handleScanFinished()
         bool reported = true;
         {
             QMutexLocker locker(&m_mutex);
-            if (m_finder && from == m_finder) {
-                reported = m_finderStopped;
-                m_finderStopped = true;
-            }
+            reported = std::exchange(m_finderStopped, true);
         }
         if (!reported)
             Q_EMIT userStopped();
         return;
     }
+    endCurrentWalk();
+    Q_EMIT scanFinished();
+}
 
+void DriveScanner::endCurrentWalk()
+{
     FileFinder *finished = nullptr;
     {
         QMutexLocker locker(&m_mutex);
-        if (m_finder && from == m_finder)
-            finished = std::exchange(m_finder, nullptr);
+        finished = std::exchange(m_finder, nullptr);
+        ++m_walk;
     }
-    if (finished)
-        delete finished;
+    delete finished;
+}
+
+void DriveScanner::handleScanFinished()
+{
+    // Called by the finder's end or directly; only the finder's end counts as one.
+    if (isStopRequested())
+        return;
+    const QObject *from = sender();
+    bool fromFinder = false;
+    {
+        QMutexLocker locker(&m_mutex);
+        fromFinder = from && from == m_finder;
+    }
+    if (fromFinder)
+        endCurrentWalk();
     else
         qWarning() << "DriveScanner::handleScanFinished() was not called by a FileFinder!";
     Q_EMIT scanFinished();

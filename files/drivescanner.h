@@ -48,6 +48,7 @@ public:
     void setSwapFileSource(std::function<QList<QString>()> source);
 
     // Deletes the finder of the last scan, if any; the stop request stays.
+    // Called while the scanner's own thread is idle.
     void reset() override;
 
 Q_SIGNALS:
@@ -66,17 +67,24 @@ protected:
 private:
     bool keptByQuickScan(const QString &path) const;
     void forwardStopToFinder();
-    void handleFinderStopped();
+    bool isCurrentWalk(quint64 walk) const;
+    void handleFinderStopped(quint64 walk);
+    void handleFinderEnd(quint64 walk);
+    void endCurrentWalk();
 
     QList<QString> m_drives;
     QList<QString> m_exclusions;
     QList<QString> m_extensions;
     std::function<QList<QString>()> m_swapFileSource;
 
-    // Guards the finder pointer and the per-scan state below: run() sets them on
-    // the scanner's thread, the slots read them on the GUI thread.
+    // Guards the finder and the per-walk state below: run() sets them on the
+    // scanner's thread, the slots read them on the GUI thread.
     mutable QMutex m_mutex;
     FileFinder *m_finder = nullptr;
+    // Numbers each finder's walk; reports of any other walk than the current
+    // one are stale (a finder let go by reset() or by the next scan may still
+    // have reports queued) and are not acted on.
+    quint64 m_walk = 0;
     QList<QString> m_swapFiles;
     bool m_finderStopped = false;
 };

@@ -211,6 +211,40 @@ private Q_SLOTS:
         QCOMPARE(log.stopped, 0);
     }
 
+    void newScanRightAfterAStop()
+    {
+        // The stopped walk's end may still be queued when the next scan starts;
+        // it must not be taken for the end of the new one.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (int i = 0; i < 500; ++i)
+            QVERIFY(makeFile(dir.filePath(QStringLiteral("f%1").arg(i)), 0));
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({dir.path()});
+        ScanLog log;
+        watch(scanner, log);
+        const QMetaObject::Connection stopOnFirst =
+            connect(&scanner, &DriveScanner::fileFound, &scanner, &DriveScanner::userRequestStop);
+        QSignalSpy stopped(&scanner, &ProgressInterface::userStopped);
+        scanner.start();
+        QVERIFY(stopped.wait(30000));
+        disconnect(stopOnFirst);
+
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("not called by a FileFinder")));
+        log = ScanLog();
+        scanner.setDrives({m_tree + "/sub"});
+        scanner.start();
+        QVERIFY(scanner.wait(5000));
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        QVERIFY(finished.wait(30000));
+        scanner.reset();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(log.finished, 1);
+        QCOMPARE(log.stopped, 0);
+        QCOMPARE(log.files.size(), 4);
+    }
+
     void stopWhileTheWalkIsSetUp()
     {
         // The request comes before the finder exists; the owner must still
@@ -231,6 +265,35 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents();
         QCOMPARE(log.stopped, 1);
         QCOMPARE(log.finished, 0);
+    }
+
+    void reportsOfAWalkLetGoAreIgnored()
+    {
+        // A walk let go by reset() may still have reports queued when the next
+        // scan starts; none of them may be taken for the new scan's.
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({m_tree});
+        const QMetaObject::Connection stopEarly = connect(
+            &scanner, &ProgressInterface::progressMaximum, &scanner,
+            [&scanner] { scanner.userRequestStop(); }, Qt::DirectConnection);
+        scanner.start();
+        QVERIFY(scanner.wait(5000));
+        scanner.reset(); // waits for the walk; its reports are queued, not handled
+        disconnect(stopEarly);
+
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        ScanLog log;
+        watch(scanner, log);
+        scanner.setDrives({m_tree + "/sub"});
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QVERIFY(scanner.wait(5000));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(log.files.size(), 4);
+        QCOMPARE(log.stopped, 0);
+        QCOMPARE(log.finished, 1);
     }
 
     void stopWhileIdleIsForgotten()
