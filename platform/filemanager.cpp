@@ -1,0 +1,85 @@
+#include "platform/filemanager.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDebug>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+namespace {
+// GUI thread only, like the view that reveals.
+std::function<void(const QString &)> &testReveal()
+{
+    static std::function<void(const QString &)> reveal;
+    return reveal;
+}
+
+void openFolder(const QString &path)
+{
+    QProcess process;
+    process.setProgram(QStringLiteral("xdg-open"));
+    process.setArguments(folderOpenArguments(path));
+    process.setStandardInputFile(QProcess::nullDevice());
+    if (!process.startDetached())
+        qWarning().noquote() << QStringLiteral("revealInFileManager() xdg-open failed for '%1': %2")
+                                    .arg(path, process.errorString());
+}
+} // namespace
+
+QVariantList showItemsArguments(const QString &path)
+{
+    // Percent-encoded, so names with blanks, "#", "?" or newlines reach the file
+    // manager intact.
+    const QString uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    return QVariantList{QStringList{uri}, QString()};
+}
+
+QStringList folderOpenArguments(const QString &path)
+{
+    // An absolute folder never starts with "-", so xdg-open cannot take it for
+    // an option.
+    return QStringList{QFileInfo(path).absolutePath()};
+}
+
+void revealInFileManager(const QString &path)
+{
+    if (testReveal()) {
+        testReveal()(path);
+        return;
+    }
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qWarning().noquote() << QStringLiteral("revealInFileManager() no session bus for '%1': %2")
+                                    .arg(path, bus.lastError().message());
+        openFolder(path);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call.setArguments(showItemsArguments(path));
+    // Asynchronous: a file manager that is slow to start must not freeze the window.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [path](QDBusPendingCallWatcher *finished) {
+                         if (finished->isError()) {
+                             qWarning().noquote()
+                                 << QStringLiteral(
+                                        "revealInFileManager() ShowItems failed for '%1': %2")
+                                        .arg(path, finished->error().message());
+                             openFolder(path);
+                         }
+                         finished->deleteLater();
+                     });
+}
+
+void setRevealInFileManagerForTesting(std::function<void(const QString &)> reveal)
+{
+    testReveal() = std::move(reveal);
+}
