@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileDevice>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -584,7 +585,7 @@ void HeadlessScan::finishScan(bool aborted)
         status = Failed;
     else if (s.model->maliciousEntryCount() > 0)
         status = MalwareFound;
-    else if (m_pathErrors ||
+    else if (m_pathErrors || m_outputFailed ||
              s.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE check_state IS NOT %2")
                          .arg(ItemsTable)
                          .arg(int(Checked))) > 0)
@@ -610,6 +611,14 @@ void HeadlessScan::writeResults()
         break;
     }
     out.flush();
+    // A full disk or a closed pipe must not pass for a clean result.
+    bool written = out.status() == QTextStream::Ok;
+    if (auto *file = qobject_cast<QFileDevice *>(m_out))
+        written = file->flush() && written;
+    if (!written) {
+        m_outputFailed = true;
+        message(tr("%1: could not write the results: %2").arg(ProgramName, m_out->errorString()));
+    }
     if (m_format != Format::Text && m_progressShown && !m_summary.isEmpty())
         message(lineSafe(plainSentence(m_summary)));
 }

@@ -102,6 +102,7 @@ private:
     bool m_stopRequested = false;
     bool m_registryFailed = false;
     bool m_pathErrors = false;
+    bool m_outputFailed = false;
     int m_exitStatus = NothingMalicious;
     QString m_summary;
     QList<QString> m_foundFiles;

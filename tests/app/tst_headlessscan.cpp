@@ -591,6 +591,34 @@ private Q_SLOTS:
         QCOMPARE(m_server->requestCount(), 1);
     }
 
+    void unwritableOutputIsAnError_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("clean file") << QStringLiteral("clean\n") << 2;
+        // A found malware is never hidden behind another error.
+        QTest::newRow("malware") << QStringLiteral("bad\n") << 1;
+    }
+
+    void unwritableOutputIsAnError()
+    {
+        QFETCH(QString, content);
+        QFETCH(int, exitCode);
+        QVERIFY(QFileInfo(QStringLiteral("/dev/full")).isWritable());
+        const QString file = makeFile(QStringLiteral("a.txt"), content.toUtf8());
+        m_server->setAnswer(md5Of("bad\n"), kSeen, 60);
+
+        QProcess child;
+        child.setProcessEnvironment(environment());
+        child.setStandardOutputFile(QStringLiteral("/dev/full"));
+        child.start(QStringLiteral(WINORVEX_EXECUTABLE), {QStringLiteral("--scan"), file});
+        QVERIFY(child.waitForFinished(40000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), exitCode);
+        const QByteArray err = child.readAllStandardError();
+        QVERIFY2(err.contains("could not write the results"), err.constData());
+    }
+
     void stopSignalEndsTheScan_data()
     {
         QTest::addColumn<int>("signalNumber");
