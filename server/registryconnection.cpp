@@ -148,7 +148,7 @@ void RegistryConnection::answer()
     // it while a long answer is still being written.
     m_answerList = m_service->hashList();
     m_answered = 0;
-    socket()->write(RegistryService::answerHeader());
+    m_headerSent = false;
     continueAnswer();
 }
 
@@ -164,10 +164,16 @@ void RegistryConnection::continueAnswer()
     QByteArray out;
     // Up to the high-water mark at once, so that a typical answer is one write;
     // beyond it, the rest follows as the client reads.
-    while (m_answered < count && socket()->bytesToWrite() <= outputHighWater) {
+    while (!m_headerSent || (m_answered < count && socket()->bytesToWrite() <= outputHighWater)) {
         const qsizetype sliceEnd = qMin(count, m_answered + recordsPerSlice);
         out.clear();
-        out.reserve((sliceEnd - m_answered) * 56);
+        out.reserve((sliceEnd - m_answered) * 56 + 64);
+        // The header goes in the same write as the first records: a small
+        // segment of its own would wait for the client's delayed ACK (Nagle).
+        if (!m_headerSent) {
+            out.append(RegistryService::answerHeader());
+            m_headerSent = true;
+        }
         for (qsizetype i = m_answered; i < sliceEnd; ++i) {
             if (i + prefetchDistance < count) {
                 memcpy(ahead.bytes.data(), digests + (i + prefetchDistance) * 16, 16);

@@ -52,5 +52,6 @@ private:
     QByteArray m_digests; // 16 raw bytes per digest line, in request order
     std::shared_ptr<const HashList> m_answerList;
     qsizetype m_answered = 0;
+    bool m_headerSent = false;
     QByteArray m_lineBuffer;
 };
