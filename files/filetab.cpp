@@ -16,10 +16,10 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
-#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -27,6 +27,8 @@ namespace {
 // How long a due automatic scan waits for a running scan before it tries again.
 constexpr int AutomaticScanRetryMs = 300000;
 constexpr int MsecsPerMinute = 60000;
+// The longest the GUI thread spends fetching rows before it serves its events.
+constexpr int FetchSliceMs = 20;
 
 // The export asks its questions through the tab's prompts, like every other
 // message of the tab.
@@ -118,6 +120,9 @@ FileTab::FileTab(QWidget *parent)
     m_foundFilesTimer.setSingleShot(true);
     m_foundFilesTimer.setInterval(0);
     connect(&m_foundFilesTimer, &QTimer::timeout, this, &FileTab::flushFoundFiles);
+    m_fetchTimer.setSingleShot(false);
+    m_fetchTimer.setInterval(0);
+    connect(&m_fetchTimer, &QTimer::timeout, this, &FileTab::fetchSomeRows);
 
     ui->stackedWidget_scan->setCurrentWidget(ui->page_files);
     handleFileCountChanged();
@@ -476,11 +481,26 @@ void FileTab::showEmptyScanMessage()
 
 void FileTab::fetchAllRows()
 {
-    {
-        // One count at the end instead of one per fetched block of rows.
-        const QScopedValueRollback<bool> fetching(m_fetchingAll, true);
-        m_fileModel->fetchAll();
+    m_fetchingAll = true;
+    fetchSomeRows();
+}
+
+void FileTab::fetchSomeRows()
+{
+    // A full drive scan leaves 100,000 rows and more: they are fetched in slices
+    // between which the event loop runs, so the window stays responsive. The
+    // count is taken once at the end instead of once per fetched block.
+    QElapsedTimer slice;
+    slice.start();
+    while (m_fileModel->canFetchMore() && slice.elapsed() < FetchSliceMs)
+        m_fileModel->fetchMore();
+    if (m_fileModel->canFetchMore()) {
+        if (!m_fetchTimer.isActive())
+            m_fetchTimer.start();
+        return;
     }
+    m_fetchTimer.stop();
+    m_fetchingAll = false;
     handleFileCountChanged();
 }
 

@@ -123,6 +123,7 @@ private:
     void showEmptyScanMessage();
     void returnToFilesPage();
     void fetchAllRows();
+    void fetchSomeRows();
     void populateDriveMenu(QMenu *menu);
     bool isDriveRoot(const QString &path) const;
     bool isBusy() const;
@@ -152,5 +153,6 @@ private:
 
     bool m_scanRunning = false;
     bool m_stopRequested = false;
+    QTimer m_fetchTimer;
     bool m_fetchingAll = false;
 };

@@ -692,6 +692,27 @@ private Q_SLOTS:
         QCOMPARE(countText(), QStringLiteral("700 files."));
     }
 
+    // A big table is fetched whole in slices.
+    void bigTableIsFetchedWhole()
+    {
+        FileTab &tab = makeTab(false);
+        QList<QString> files;
+        for (int i = 0; i < 20000; ++i)
+            files << QStringLiteral("/nowhere/f%1").arg(i);
+        tab.fileModel()->addFiles(files, 1);
+        QSignalSpy counts(&tab, &FileTab::fileCountChanged);
+        QVERIFY(QMetaObject::invokeMethod(&tab, "userSetFilter", Qt::DirectConnection,
+                                          Q_ARG(QString, QString())));
+        QTRY_VERIFY_WITH_TIMEOUT(!tab.fileModel()->canFetchMore(), ScanTimeout);
+        QCOMPARE(tab.fileModel()->rowCount(), 20000);
+        // Once for the re-select and once at the end, not once per fetched block.
+        QVERIFY(!counts.isEmpty());
+        QVERIFY(counts.count() <= 2);
+        for (const QList<QVariant> &count : counts)
+            QCOMPARE(count.at(0).toInt(), 20000);
+        QCOMPARE(countText(), QLocale().toString(20000) + QStringLiteral(" files."));
+    }
+
     void automaticScanDelay_data()
     {
         QTest::addColumn<QTime>("now");
