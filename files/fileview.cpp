@@ -88,6 +88,9 @@ void FileView::setContextMenu(QMenu *menu)
 
 void FileView::setModel(QAbstractItemModel *newModel)
 {
+    if (model())
+        disconnect(model(), &QAbstractItemModel::modelReset, this,
+                   &FileView::emitSelectedFileCount);
     QTableView::setModel(newModel);
     if (!newModel)
         return;

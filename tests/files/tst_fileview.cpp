@@ -296,7 +296,14 @@ private Q_SLOTS:
         QCOMPARE(m_revealed, QStringList{bad});
         m_view->removeSelectedIndexes();
         QCOMPARE(column("SELECT path FROM items"), QStringList{clean});
+
+        // Back on the table itself, a re-select is reported once, not once per
+        // model the view has shown.
         m_view->setModel(m_model.get());
+        counts.clear();
+        m_model->select();
+        QCOMPARE(counts.count(), 1);
+        QCOMPARE(counts.last(), (QVariantList{0, false}));
     }
 
     void headerClicksSortInSql_data()
