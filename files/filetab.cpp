@@ -27,6 +27,8 @@ namespace {
 // How long a due automatic scan waits for a running scan before it tries again.
 constexpr int AutomaticScanRetryMs = 300000;
 constexpr int MsecsPerMinute = 60000;
+// Files stored in one transaction at most.
+constexpr int FoundFilesBatch = 1000;
 // The longest the GUI thread spends fetching rows before it serves its events.
 constexpr int FetchSliceMs = 20;
 
@@ -338,7 +340,11 @@ void FileTab::receiveDriveScanResult(QString p_path, int p_scan_type)
         flushFoundFiles();
     m_foundFilesScanType = p_scan_type;
     m_foundFiles.append(p_path);
-    if (!m_foundFilesTimer.isActive())
+    // A fast walk keeps the event loop busy with its reports and the timer
+    // waits; a bounded batch keeps each insert short.
+    if (m_foundFiles.size() >= FoundFilesBatch)
+        flushFoundFiles();
+    else if (!m_foundFilesTimer.isActive())
         m_foundFilesTimer.start();
 }
 
