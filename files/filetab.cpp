@@ -113,7 +113,7 @@ FileTab::FileTab(QWidget *parent)
     connect(ui->pushButton_file_stop_drive_scan, &QPushButton::clicked, this,
             &FileTab::userStopScan);
 
-    // A day-long timer with coarse precision may fire minutes early.
+    // A day-long coarse timer is rounded to whole seconds and may fire early.
     m_automaticScanTimer.setTimerType(Qt::PreciseTimer);
     m_automaticScanTimer.setSingleShot(true);
     connect(&m_automaticScanTimer, &QTimer::timeout, this, &FileTab::startAutomaticDriveScan);

@@ -1,5 +1,6 @@
 #include "files/digestcalculator.h"
 #include "files/drivescanner.h"
+#include "files/filescanlog.h"
 #include "files/filetab.h"
 #include "files/fileview.h"
 #include "files/sqlmodel.h"
@@ -471,6 +472,34 @@ private Q_SLOTS:
         QVERIFY(!tab.isScanRunning());
         QCOMPARE(started.count(), 1);
         QCOMPARE(tab.fileModel()->fileCount(), 1);
+    }
+
+    // Ends reported when no scan runs (a second stop answer, a stray handler)
+    // end nothing and summarise nothing.
+    void endsOutsideAScanAreIgnored()
+    {
+        FileTab &tab = makeTab(false);
+        QSignalSpy finished(&tab, &FileTab::fileScanFinished);
+        QSignalSpy aborted(&tab, &FileTab::fileScanAborted);
+        QSignalSpy summaries(tab.scanLog(), &FileScanLog::scanSummary);
+        tab.OrvexQueryFinished();
+        QVERIFY(invoke(&tab, "handleFileScanAborted"));
+        QVERIFY(invoke(&tab, "handleFileScanFinished"));
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(aborted.count(), 0);
+        QCOMPARE(summaries.count(), 0);
+
+        // One scan, stopped, then its second worker's stop answer as well.
+        writeFile(path(QStringLiteral("a/one.txt")), "one\n");
+        QSignalSpy query(&tab, &FileTab::queryOrvex);
+        tab.handleFilesAndDirectoriesDrop({QFileInfo(path(QStringLiteral("a")))});
+        QVERIFY(query.wait(ScanTimeout));
+        QVERIFY(invoke(&tab, "handleFileScanAborted"));
+        QVERIFY(invoke(&tab, "handleFileScanAborted"));
+        tab.OrvexQueryFinished();
+        QCOMPARE(aborted.count(), 1);
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(summaries.count(), 1);
     }
 
     void stopDuringTheWalk()
