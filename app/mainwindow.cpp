@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/wintrayhandler.h"
+#include "files/filetab.h"
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
 #include "registry/orvexcache.h"
@@ -84,14 +85,28 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     addPage(QStringLiteral("page_summary"));
     connect(actionQuit, &QAction::triggered, this, &QWidget::close);
     addPage(QStringLiteral("page_processes"));
-    addPage(QStringLiteral("page_files"));
+
+    m_fileTab = new FileTab;
+    connect(m_fileTab, &FileTab::fileScanStarted, this, &MainWindow::handleFileScanStarted);
+    connect(m_fileTab, &FileTab::fileScanAborted, this, &MainWindow::handleFileScanAborted);
+    connect(m_fileTab, &FileTab::fileScanFinished, this, &MainWindow::handleFileScanFinished);
+    connect(actionScan_Computer, &QAction::triggered, m_fileTab, &FileTab::userScanComputer);
+    connect(actionScan_Files, &QAction::triggered, m_fileTab, &FileTab::userScanFiles);
+    connect(actionScan_Folder, &QAction::triggered, m_fileTab, &FileTab::userScanFolder);
+    connect(m_fileTab, &OrvexTab::queryOrvex, this, &MainWindow::queryOrvex);
+    stackedWidget->addWidget(m_fileTab);
+
     addPage(QStringLiteral("page_removing_malware"));
-    for (QAction *action : {actionPreferences, actionAbout, actionScan_Files, actionScan_Folder,
-                            actionScan_Computer, actionCheck_For_Updates, actionSend_Us_Feedback})
+    for (QAction *action :
+         {actionPreferences, actionAbout, actionCheck_For_Updates, actionSend_Us_Feedback})
         action->setEnabled(false);
 
     m_trayHandler = new WinTrayHandler(this);
     m_trayHandler->setIcon(windowIcon());
+    connect(m_fileTab, &FileTab::automaticScanStarted, m_trayHandler,
+            &WinTrayHandler::handleAutomaticScanStarted);
+    connect(m_fileTab, &FileTab::fileScanFinished, m_trayHandler,
+            &WinTrayHandler::handleFileScanFinished);
 
     m_tabBar = new MainTabBar;
     m_tabBar->setExpanding(false);
@@ -103,10 +118,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_tabBar->initAlertIcons();
     frame_bar->layout()->addWidget(m_tabBar);
     connect(m_tabBar, &QTabBar::currentChanged, stackedWidget, &QStackedWidget::setCurrentIndex);
+    connect(m_fileTab, &FileTab::fileScanStarted, m_tabBar, &MainTabBar::fileScanStarted);
+    connect(m_fileTab, &FileTab::fileScanFinished, m_tabBar, &MainTabBar::fileScanFinished);
+    connect(m_fileTab, &FileTab::fileScanAborted, m_tabBar, &MainTabBar::fileScanFinished);
+    connect(m_fileTab, &FileTab::malwareFileFound, m_tabBar, &MainTabBar::malwareFileFound);
+    connect(m_fileTab, &FileTab::malwareFileRemoved, m_tabBar, &MainTabBar::malwareFileRemoved);
+
+    connect(m_fileTab, &FileTab::malwareFileFound, this, &MainWindow::showAlert);
 }
 
 MainWindow::~MainWindow()
 {
+    delete m_fileTab;
     delete m_trayHandler;
     delete m_orvexCache;
     // The in-memory database goes with the window that created it.
@@ -144,7 +167,9 @@ void MainWindow::runMinimized(bool showMessage)
     qDebug() << "MainWindow::runMinimized() called";
     m_trayHandler->show();
     if (showMessage && s_minimizeMessagePending) {
-        const QString text = tr("WinOrvex is running minimized and still scanning processes.");
+        QString text = tr("WinOrvex is running minimized and still scanning processes.");
+        if (m_fileTab->automaticScanTime().isValid())
+            text += tr("\nThe automatic drive scan will still take place.");
         m_trayHandler->showMessage(tr("WinOrvex is running minimized."), text,
                                    QSystemTrayIcon::Information, 3000);
         s_minimizeMessagePending = false;
@@ -187,6 +212,11 @@ void MainWindow::queryOrvex(QList<QString> digests)
         connect(handler, &QThread::finished, tab, &OrvexTab::OrvexQueryFinished);
         connect(handler, &OrvexHandler::setOrvexDataPacked, tab, &OrvexTab::setOrvexDataPacked);
     }
+    if (tab && tab == m_fileTab) {
+        // The Files tab's progress page counts the answers.
+        connect(handler, SIGNAL(progressMaximum(int)), m_fileTab, SLOT(setProgressMaximum(int)));
+        connect(handler, SIGNAL(progressStep()), m_fileTab, SLOT(setProgressStep()));
+    }
     handler->sendQuery(digests);
 }
 
@@ -223,6 +253,23 @@ void MainWindow::userVisitOnlineHelp()
 void MainWindow::userSeeEULA()
 {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kEulaUrl)));
+}
+
+void MainWindow::handleFileScanStarted()
+{
+    for (QAction *action : {actionScan_Files, actionScan_Folder, actionScan_Computer})
+        action->setEnabled(false);
+}
+
+void MainWindow::handleFileScanAborted()
+{
+    for (QAction *action : {actionScan_Files, actionScan_Folder, actionScan_Computer})
+        action->setEnabled(true);
+}
+
+void MainWindow::handleFileScanFinished(bool)
+{
+    handleFileScanAborted();
 }
 
 void MainWindow::displayNetworkError(const QString &message)

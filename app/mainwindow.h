@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 class OrvexCache;
+class FileTab;
 class MainTabBar;
 class WinTrayHandler;
 
@@ -17,6 +18,8 @@ class MainWindow : public QMainWindow, protected Ui::MainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    FileTab *fileTab() const { return m_fileTab; }
 
     // The flags restored when the window comes back from the tray.
     static Qt::WindowFlags savedWindowFlagsDefault();
@@ -36,6 +39,9 @@ protected Q_SLOTS:
     void runAsAdministrator();
     void userVisitOnlineHelp();
     void userSeeEULA();
+    void handleFileScanStarted();
+    void handleFileScanAborted();
+    void handleFileScanFinished(bool);
     void displayNetworkError(const QString &message);
     void clearNetworkError();
     void handleAutomaticReconnectFailed();
@@ -50,6 +56,7 @@ private:
 
     Qt::WindowFlags m_savedWindowFlags;
     OrvexCache *m_orvexCache = nullptr;
+    FileTab *m_fileTab = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
     MainTabBar *m_tabBar = nullptr;
     // Process-wide: the administrator bar is shown at most once per run, and the

@@ -1,0 +1,110 @@
+#include "app/mainwindow.h"
+#include "fakeplatforminfo.h"
+#include "files/filetab.h"
+#include "files/sqlmodel.h"
+#include "files/userprompt.h"
+#include "platform/clock.h"
+#include "registrytestserver.h"
+#include "testenvironment.h"
+#include "widgets/maintabbar.h"
+
+#include <QtTest>
+
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+
+namespace {
+QString md5Of(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), content.size());
+}
+} // namespace
+
+// The Files tab inside the main window: scan actions, tab bar, tray and alert.
+class TestMainWindowFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        TestEnvironment::init();
+        Q_INIT_RESOURCE(resources);
+    }
+    void init()
+    {
+        Clock::setTestWaitDivisor(50);
+        UserPrompt::setScripted(true);
+    }
+    void cleanup()
+    {
+        Clock::resetTestSeam();
+        UserPrompt::setScripted(false);
+        qunsetenv("WINORVEX_REGISTRY");
+    }
+
+    void malwareInAFolderBringsTheWindowBack()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray bad = "not really malware, only listed as such";
+        writeFile(folder.filePath(QStringLiteral("bad.exe")), bad);
+        writeFile(folder.filePath(QStringLiteral("good.txt")), "harmless");
+
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        server.setAnswer(md5Of(bad), 1275400000, 55);
+        server.setAnswer(md5Of("harmless"), 1275400000, 0);
+        qputenv("WINORVEX_REGISTRY", server.address());
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *scanFiles = window.findChild<QAction *>(QStringLiteral("actionScan_Files"));
+        auto *scanComputer = window.findChild<QAction *>(QStringLiteral("actionScan_Computer"));
+        QVERIFY(scanFiles->isEnabled() && scanComputer->isEnabled());
+
+        window.runMinimized(false);
+        QVERIFY(window.isHidden());
+
+        QSignalSpy started(window.fileTab(), &FileTab::fileScanStarted);
+        QSignalSpy finished(window.fileTab(), &FileTab::fileScanFinished);
+        QSignalSpy found(window.fileTab(), &FileTab::malwareFileFound);
+        window.fileTab()->handleFilesAndDirectoriesDrop({QFileInfo(folder.path())});
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);
+        QTRY_VERIFY(!scanFiles->isEnabled());
+        QVERIFY(!scanComputer->isEnabled());
+
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(found.at(0).at(0).toString(), folder.filePath(QStringLiteral("bad.exe")));
+        QVERIFY(scanFiles->isEnabled() && scanComputer->isEnabled());
+
+        // The alert brought the window back from the tray.
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.findChild<QSystemTrayIcon *>()->isVisible());
+
+        // The Files tab carries the warning icon.
+        auto *bar = window.findChild<MainTabBar *>();
+        QVERIFY(!bar->tabIcon(MainWindow::FilesPage).isNull());
+        const QImage shown = bar->tabIcon(MainWindow::FilesPage).pixmap(13, 13).toImage();
+        bool opaque = false;
+        for (int y = 0; y < shown.height() && !opaque; ++y)
+            for (int x = 0; x < shown.width() && !opaque; ++x)
+                opaque = qAlpha(shown.pixel(x, y)) > 0;
+        QVERIFY2(opaque, "the Files tab should show the warning icon, not the blank one");
+
+        QCOMPARE(window.fileTab()->fileModel()->rowCount(), 2);
+    }
+};
+
+QTEST_MAIN(TestMainWindowFiles)
+#include "tst_mainwindowfiles.moc"
