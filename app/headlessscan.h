@@ -78,6 +78,8 @@ private:
     bool parse(const QStringList &arguments, QStringList *paths);
     void startScan(const QStringList &paths);
     void flushFoundFiles();
+    void beginTableBatch();
+    void endTableBatch();
     void finishScan(bool aborted);
     void writeResults();
     void writeText(QTextStream &out);
@@ -103,6 +105,7 @@ private:
     bool m_registryFailed = false;
     bool m_pathErrors = false;
     bool m_outputFailed = false;
+    bool m_tableBatchOpen = false;
     int m_exitStatus = NothingMalicious;
     QString m_summary;
     QList<QString> m_foundFiles;
