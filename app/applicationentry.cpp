@@ -2,16 +2,37 @@
 
 #include "app/headlessscan.h"
 #include "app/mainwindow.h"
+#include "files/filetab.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
+#include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
 bool ApplicationEntry::startsMinimized(const QStringList &arguments)
 {
     return arguments.contains(QStringLiteral("/minimize"), Qt::CaseSensitive);
+}
+
+QList<QFileInfo> ApplicationEntry::pathsToScan(const QStringList &arguments)
+{
+    QList<QFileInfo> items;
+    for (const QString &argument : arguments.mid(1)) {
+        if (argument == QLatin1String("/minimize"))
+            continue;
+        const QUrl url(argument);
+        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
+        const QFileInfo item(path);
+        if (!path.isEmpty() && item.exists())
+            items << item;
+        else
+            qWarning().noquote()
+                << QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(argument);
+    }
+    return items;
 }
 
 int ApplicationEntry::run(int argc, char **argv)
@@ -39,6 +60,13 @@ int ApplicationEntry::run(int argc, char **argv)
         window->runMinimized(false);
     else
         window->show();
+
+    const QList<QFileInfo> items = pathsToScan(QCoreApplication::arguments());
+    if (!items.isEmpty()) {
+        QTimer::singleShot(0, window.get(), [&window, items] {
+            window->fileTab()->handleFilesAndDirectoriesDrop(items);
+        });
+    }
 
     const int exitCode = QApplication::exec();
     window.reset();

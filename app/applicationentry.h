@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFileInfo>
+#include <QList>
 #include <QStringList>
 
 // The program's start-up and shutdown around the main window.
@@ -10,4 +12,8 @@ public:
 
     // "/minimize" anywhere among the arguments, compared case-sensitively.
     static bool startsMinimized(const QStringList &arguments);
+
+    // The files and folders named on the command line (as a file manager's
+    // "Open With" passes them), to be scanned as if dropped on the window.
+    static QList<QFileInfo> pathsToScan(const QStringList &arguments);
 };

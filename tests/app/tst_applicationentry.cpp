@@ -31,6 +31,26 @@ private Q_SLOTS:
         QCOMPARE(ApplicationEntry::startsMinimized(arguments), minimized);
     }
 
+    void pathsToScan()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString file = folder.filePath(QStringLiteral("a b|c.exe"));
+        QFile(file).open(QIODevice::WriteOnly);
+        const QString missing = folder.filePath(QStringLiteral("missing"));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(
+                QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(missing)));
+        const QList<QFileInfo> items =
+            ApplicationEntry::pathsToScan({"winorvex", "/minimize", file,
+                                           QUrl::fromLocalFile(folder.path()).toString(), missing});
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.at(0).absoluteFilePath(), file);
+        QCOMPARE(items.at(1).absoluteFilePath(), QFileInfo(folder.path()).absoluteFilePath());
+        QVERIFY(ApplicationEntry::pathsToScan({"winorvex"}).isEmpty());
+    }
+
     void elevationCarriesTheDisplay()
     {
         QProcessEnvironment environment;
