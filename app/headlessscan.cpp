@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -235,7 +236,8 @@ int HeadlessScan::run(int &argc, char **argv)
     HeadlessScan scan(&out, &err);
     scan.setProgressShown(Terminal::isTerminal(STDERR_FILENO));
     StopSignalWatcher stopSignals;
-    connect(&stopSignals, &StopSignalWatcher::stopRequested, &scan, &HeadlessScan::userRequestStop);
+    connect(&stopSignals, &StopSignalWatcher::stopRequested, &scan,
+            &HeadlessScan::handleStopSignal);
     connect(&scan, &HeadlessScan::finished, &app,
             [](int status) { QCoreApplication::exit(status); });
     QTimer::singleShot(0, &scan, [&scan, arguments] { scan.start(arguments); });
@@ -535,6 +537,17 @@ void HeadlessScan::handleStatus(QString status)
 {
     m_status = status;
     showProgress(false);
+}
+
+void HeadlessScan::handleStopSignal(int signalNumber)
+{
+    if (!isRunning() || m_stopRequested)
+        return;
+    const QString name = signalNumber == SIGINT    ? QStringLiteral("SIGINT")
+                         : signalNumber == SIGTERM ? QStringLiteral("SIGTERM")
+                                                   : QString::number(signalNumber);
+    message(tr("%1: %2 received").arg(ProgramName, name));
+    userRequestStop();
 }
 
 void HeadlessScan::userRequestStop()

@@ -58,6 +58,8 @@ public Q_SLOTS:
     // The designed stop: every running worker is asked to stop; the scan ends
     // as aborted with exit status 2. Also ends a registry query under way.
     void userRequestStop();
+    // The same stop, for SIGINT or SIGTERM, saying which one came.
+    void handleStopSignal(int signalNumber);
 
 private Q_SLOTS:
     void receiveDriveScanResult(QString path, int scanType);

@@ -61,7 +61,16 @@ StopSignalWatcher::StopSignalWatcher(QObject *parent) : QObject(parent)
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     m_valid = true;
     for (size_t i = 0; i < watchedCount; ++i) {
-        if (::sigaction(watchedSignals[i], &action, &g_previous[i]) != 0) {
+        if (::sigaction(watchedSignals[i], nullptr, &g_previous[i]) != 0) {
+            logSystemError(QStringLiteral("StopSignalWatcher::StopSignalWatcher() sigaction"));
+            m_valid = false;
+            continue;
+        }
+        // A signal that the parent ignores stays ignored: a scan started in the
+        // background by a shell script must not end with the terminal's Ctrl+C.
+        if (g_previous[i].sa_handler == SIG_IGN)
+            continue;
+        if (::sigaction(watchedSignals[i], &action, nullptr) != 0) {
             logSystemError(QStringLiteral("StopSignalWatcher::StopSignalWatcher() sigaction"));
             m_valid = false;
         }

@@ -12,7 +12,8 @@ class QSocketNotifier;
 // handler is installed for one delivery only: a second Ctrl+C while the stop
 // is under way ends the process at once, the way the user expects.
 // One watcher at a time per process; the previous handlers come back when it
-// is destroyed.
+// is destroyed. A signal that was ignored when the watcher was made (a
+// background job of a non-interactive shell ignores SIGINT) stays ignored.
 class StopSignalWatcher : public QObject
 {
     Q_OBJECT

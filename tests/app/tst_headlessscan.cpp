@@ -647,11 +647,38 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 2);
         const QByteArray err = child.readAllStandardError();
         QVERIFY2(err.contains("stopping the scan"), err.constData());
+        QVERIFY2(err.contains(signalNumber == SIGINT ? "SIGINT received" : "SIGTERM received"),
+                 err.constData());
         // The file was never answered: a stop keeps only answered files.
         const QString out = QString::fromUtf8(child.readAllStandardOutput());
         QVERIFY2(out.startsWith(QLatin1String("The Full Scan of \"a.txt\" was aborted after ")),
                  qPrintable(out));
         QCOMPARE(out.count(u'\n'), 1);
+    }
+
+    // A background job of a non-interactive shell ignores SIGINT, and the scan
+    // keeps it that way: the terminal's Ctrl+C is not meant for it.
+    void ignoredInterruptStaysIgnored()
+    {
+        const QString file = makeFile(QStringLiteral("a.txt"), "a\n");
+        m_server->setCloseAfter(0);
+
+        QProcess child;
+        child.setProcessEnvironment(environment());
+        child.setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
+        child.start(QStringLiteral(WINORVEX_EXECUTABLE), {QStringLiteral("--scan"), file});
+        QVERIFY(child.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount() >= 1, 20000);
+        const pid_t pid = pid_t(child.processId());
+        // SIGINT is delivered before SIGTERM when both are pending.
+        QCOMPARE(::kill(pid, SIGINT), 0);
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 2);
+        const QByteArray err = child.readAllStandardError();
+        QVERIFY2(err.contains("winorvex: SIGTERM received\n"), err.constData());
+        QVERIFY2(!err.contains("SIGINT"), err.constData());
     }
 
     void secondInterruptQuitsAtOnce()
