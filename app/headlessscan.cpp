@@ -88,10 +88,13 @@ QString lineSafe(const QString &text)
     return safe;
 }
 
-// The scan log's sentence as plain text. Its only tags are the template's
-// "<b>" and "</b>", which come after the target (a path may itself hold "<b>").
-QString plainSentence(QString sentence)
+// The scan log's sentence as plain text. Only the single-file sentence has
+// tags, "<b>" and "</b>" around its last words, after the file's name (which
+// may itself hold "<b>"); any other sentence is plain already.
+QString plainSentence(QString sentence, bool singleFile)
 {
+    if (!singleFile)
+        return sentence;
     const qsizetype close = sentence.lastIndexOf(QLatin1String("</b>"));
     if (close < 0)
         return sentence;
@@ -380,6 +383,7 @@ void HeadlessScan::startScan(const QStringList &paths)
     QList<QString> items;
     for (const QString &path : paths)
         items.append(QFileInfo(path).absoluteFilePath());
+    m_singleFile = items.size() == 1 && FileStatus::of(items.first()).isRegular();
     scanner->setExtensions(m_quick ? QuickScanExtensions : QList<QString>());
     scanner->setDrives(items);
 
@@ -654,7 +658,7 @@ void HeadlessScan::writeResults()
         message(tr("%1: could not write the results: %2").arg(ProgramName, m_out->errorString()));
     }
     if (m_format != Format::Text && m_progressShown && !m_summary.isEmpty())
-        message(lineSafe(plainSentence(m_summary)));
+        message(lineSafe(plainSentence(m_summary, m_singleFile)));
 }
 
 void HeadlessScan::writeText(QTextStream &out)
@@ -681,7 +685,7 @@ void HeadlessScan::writeText(QTextStream &out)
         out << line << '\n';
     }
     if (!m_summary.isEmpty())
-        out << lineSafe(plainSentence(m_summary)) << '\n';
+        out << lineSafe(plainSentence(m_summary, m_singleFile)) << '\n';
 }
 
 void HeadlessScan::writeDelimited(QTextStream &out, int exportType)

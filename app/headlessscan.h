@@ -108,6 +108,7 @@ private:
     bool m_pathErrors = false;
     bool m_outputFailed = false;
     bool m_tableBatchOpen = false;
+    bool m_singleFile = false;
     int m_exitStatus = NothingMalicious;
     QString m_summary;
     QList<QString> m_foundFiles;

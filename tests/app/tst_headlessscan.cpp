@@ -508,6 +508,29 @@ private Q_SLOTS:
                  qPrintable(summary));
     }
 
+    // The summary's bold words lose their tags; names that look like tags keep them.
+    void summaryIsPlainText()
+    {
+        const QString single = makeFile(QStringLiteral("x<b>y.txt"), "single\n");
+        Result result = runInProcess({QStringLiteral("--scan"), single});
+        QVERIFY(result.ran);
+        QString summary;
+        QCOMPARE(verdicts(QStringLiteral("text"), result.out, &summary).size(), 1);
+        QVERIFY2(summary.startsWith(QLatin1String("The scan of \"x<b>y.txt\" took ")),
+                 qPrintable(summary));
+        QVERIFY2(summary.endsWith(QLatin1String(" and it is not malicious.")), qPrintable(summary));
+
+        // Two folders, "a<b>b<" and "b>c" in it: the path holds both tags.
+        const QString folder = path(QStringLiteral("a<b>b</b>c"));
+        makeFile(QStringLiteral("a<b>b</b>c/f.txt"), "in folder\n");
+        result = runInProcess({QStringLiteral("--scan"), folder});
+        QVERIFY(result.ran);
+        QCOMPARE(verdicts(QStringLiteral("text"), result.out, &summary).size(), 1);
+        QVERIFY2(summary.startsWith(
+                     QStringLiteral("The Full Scan of the directory \"%1\" took ").arg(folder)),
+                 qPrintable(summary));
+    }
+
     void emptyFolderSaysSo()
     {
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("empty")));
