@@ -17,10 +17,13 @@
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QThread>
 
 namespace {
@@ -216,6 +219,13 @@ void FileTab::setUpTable()
     header->moveSection(header->visualIndex(SqlModel::Md5Section), 6);
     header->moveSection(header->visualIndex(SqlModel::StatusSection), 6);
     ui->tableView->resizeColumnsToContents();
+    // Digests have a fixed width: show them whole without measuring every row.
+    const QFontMetrics digits(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int padding = 2 * ui->tableView->style()->pixelMetric(QStyle::PM_HeaderMargin) + 4;
+    ui->tableView->setColumnWidth(
+        SqlModel::Md5Section, digits.horizontalAdvance(QString(32, QLatin1Char('0'))) + padding);
+    ui->tableView->setColumnWidth(
+        SqlModel::Sha1Section, digits.horizontalAdvance(QString(40, QLatin1Char('0'))) + padding);
 }
 
 qint64 FileTab::automaticScanDelay(const QDateTime &now, const QTime &time)
