@@ -40,12 +40,6 @@ namespace {
 const QString ApplicationVersion = QStringLiteral("beta 2");
 const QString ProgramName = QStringLiteral("winorvex");
 
-// The endings a quick scan keeps, as the Files tab sets them.
-const QList<QString> QuickScanExtensions = {
-    QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"), QStringLiteral("drv"),
-    QStringLiteral(".ax"), QStringLiteral("ime"), QStringLiteral("zip"), QStringLiteral("cab"),
-    QStringLiteral("com"), QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
-
 // Found files go to the table in batches: one transaction per batch instead of
 // one per file, and nobody looks at the table during the walk.
 constexpr int InsertBatchSize = 1000;
@@ -384,7 +378,7 @@ void HeadlessScan::startScan(const QStringList &paths)
     for (const QString &path : paths)
         items.append(QFileInfo(path).absoluteFilePath());
     m_singleFile = items.size() == 1 && FileStatus::of(items.first()).isRegular();
-    scanner->setExtensions(m_quick ? QuickScanExtensions : QList<QString>());
+    scanner->setExtensions(m_quick ? DriveScanner::quickScanExtensions() : QList<QString>());
     scanner->setDrives(items);
 
     m_phase = Phase::Walking;

@@ -17,6 +17,14 @@ namespace {
 const QString SharedObjectEnding = QStringLiteral(".so");
 } // namespace
 
+QList<QString> DriveScanner::quickScanExtensions()
+{
+    return {QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"),
+            QStringLiteral("drv"), QStringLiteral(".ax"), QStringLiteral("ime"),
+            QStringLiteral("zip"), QStringLiteral("cab"), QStringLiteral("com"),
+            QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
+}
+
 DriveScanner::DriveScanner(QObject *parent)
     : ProgressInterface(parent), m_swapFileSource([] { return SwapFileList::read(); })
 {

@@ -23,6 +23,9 @@ public:
 
     // Largest file a quick scan keeps; a file of exactly this size passes.
     static constexpr qint64 QuickScanSizeLimit = 10485760;
+    // The endings a quick scan keeps; every caller that starts a quick scan
+    // hands these to setExtensions().
+    static QList<QString> quickScanExtensions();
 
     explicit DriveScanner(QObject *parent = nullptr);
     ~DriveScanner() override;

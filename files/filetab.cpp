@@ -60,13 +60,6 @@ private:
     QWidget *m_parent;
 };
 
-QList<QString> quickScanExtensions()
-{
-    return {QStringLiteral("exe"), QStringLiteral("dll"), QStringLiteral("sys"),
-            QStringLiteral("drv"), QStringLiteral(".ax"), QStringLiteral("ime"),
-            QStringLiteral("zip"), QStringLiteral("cab"), QStringLiteral("com"),
-            QStringLiteral("scr"), QStringLiteral("pif"), QStringLiteral("pdf")};
-}
 } // namespace
 
 FileTab::FileTab(QWidget *parent)
@@ -278,7 +271,8 @@ void FileTab::startScan(const QList<QFileInfo> &items, int scanType)
     ui->progressBar_file_drive_scan->setMinimum(0);
     ui->progressBar_file_drive_scan->reset();
 
-    m_driveScanner->setExtensions(scanType == QuickScan ? quickScanExtensions() : QList<QString>());
+    m_driveScanner->setExtensions(scanType == QuickScan ? DriveScanner::quickScanExtensions()
+                                                        : QList<QString>());
     QList<QString> drives;
     for (const QFileInfo &item : items)
         drives.append(item.absoluteFilePath());
