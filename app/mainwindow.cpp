@@ -2,6 +2,7 @@
 
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
+#include "files/slicedrelay.h"
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
 #include "registry/orvexcache.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QStyle>
 #include <QUrl>
@@ -208,14 +210,46 @@ void MainWindow::queryOrvex(QList<QString> digests)
     connect(toolButton_net_retry, &QToolButton::clicked, handler,
             &OrvexHandler::userRequestReconnect);
     if (tab) {
-        connect(handler, &QThread::started, tab, &OrvexTab::OrvexQueryStarted);
-        connect(handler, &QThread::finished, tab, &OrvexTab::OrvexQueryFinished);
-        connect(handler, &OrvexHandler::setOrvexDataPacked, tab, &OrvexTab::setOrvexDataPacked);
-    }
-    if (tab && tab == m_fileTab) {
-        // The Files tab's progress page counts the answers.
-        connect(handler, SIGNAL(progressMaximum(int)), m_fileTab, SLOT(setProgressMaximum(int)));
-        connect(handler, SIGNAL(progressStep()), m_fileTab, SLOT(setProgressStep()));
+        // A large query's answers come faster than a table takes them. They
+        // reach the tab through a relay, a slice per turn of the event loop,
+        // between the query's start and end.
+        auto *relay = new SlicedRelay;
+        const QPointer<OrvexTab> to(tab);
+        const bool fileTab = tab == m_fileTab;
+        connect(
+            handler, &QThread::started, relay,
+            [relay, to] {
+                relay->post([to] {
+                    if (to)
+                        to->OrvexQueryStarted();
+                });
+            },
+            Qt::DirectConnection);
+        relay->forward(handler, &OrvexHandler::setOrvexDataPacked, [to](const QString &record) {
+            if (to)
+                to->setOrvexDataPacked(record);
+        });
+        if (fileTab) {
+            // The Files tab's progress page counts the answers.
+            relay->forward(handler, &ProgressInterface::progressMaximum, [to](int maximum) {
+                if (to)
+                    QMetaObject::invokeMethod(to, "setProgressMaximum", Q_ARG(int, maximum));
+            });
+            relay->forward(handler, &ProgressInterface::progressStep, [to] {
+                if (to)
+                    QMetaObject::invokeMethod(to, "setProgressStep");
+            });
+        }
+        connect(
+            handler, &QThread::finished, relay,
+            [relay, to] {
+                relay->post([relay, to] {
+                    relay->deleteLater();
+                    if (to)
+                        to->OrvexQueryFinished();
+                });
+            },
+            Qt::DirectConnection);
     }
     handler->sendQuery(digests);
 }

@@ -1,6 +1,7 @@
 #include "files/drivescanner.h"
 
 #include "files/filefinder.h"
+#include "files/slicedrelay.h"
 #include "platform/filestatus.h"
 #include "platform/swapfilelist.h"
 
@@ -26,7 +27,8 @@ QList<QString> DriveScanner::quickScanExtensions()
 }
 
 DriveScanner::DriveScanner(QObject *parent)
-    : ProgressInterface(parent), m_swapFileSource([] { return SwapFileList::read(); })
+    : ProgressInterface(parent), m_swapFileSource([] { return SwapFileList::read(); }),
+      m_relay(new SlicedRelay(this))
 {
 }
 
@@ -140,21 +142,40 @@ void DriveScanner::run()
         m_swapFiles = swapFiles;
         m_finderStopped = false;
     }
-    connect(finder.get(), &QThread::finished, this, [this, walk] { handleFinderEnd(walk); });
-    connect(finder.get(), &ProgressInterface::progressStatus, this,
-            &ProgressInterface::progressStatus);
-    connect(finder.get(), &ProgressInterface::userStopped, this,
-            [this, walk] { handleFinderStopped(walk); });
-    if (scanType() == FullScan)
-        connect(finder.get(), &FileFinder::fileFound, this, [this, walk](const QString &path) {
-            if (isCurrentWalk(walk))
-                addFile(path);
-        });
-    else
-        connect(finder.get(), &FileFinder::fileFound, this, [this, walk](const QString &path) {
-            if (isCurrentWalk(walk))
-                handleFileFound(path);
-        });
+    // The finder's reports reach this (GUI) thread through the relay, in
+    // their order and a slice at a time; the quick scan's test runs on the
+    // finder's thread, so files left out cost the GUI thread nothing.
+    SlicedRelay *relay = m_relay;
+    const Qt::ConnectionType onFinderThread = Qt::DirectConnection;
+    connect(
+        finder.get(), &QThread::finished, this,
+        [this, relay, walk] { relay->post([this, walk] { handleFinderEnd(walk); }); },
+        onFinderThread);
+    connect(
+        finder.get(), &ProgressInterface::progressStatus, this,
+        [this, relay, walk](const QString &status) {
+            relay->post([this, walk, status] {
+                if (isCurrentWalk(walk))
+                    Q_EMIT progressStatus(status);
+            });
+        },
+        onFinderThread);
+    connect(
+        finder.get(), &ProgressInterface::userStopped, this,
+        [this, relay, walk] { relay->post([this, walk] { handleFinderStopped(walk); }); },
+        onFinderThread);
+    const int type = scanType();
+    connect(
+        finder.get(), &FileFinder::fileFound, this,
+        [this, relay, walk, type](const QString &path) {
+            if (type == QuickScan && !keptByQuickScan(path))
+                return;
+            relay->post([this, walk, type, path] {
+                if (isCurrentWalk(walk))
+                    reportFile(path, type);
+            });
+        },
+        onFinderThread);
     finder->setItems(m_drives);
 
     if (previous)
@@ -208,19 +229,25 @@ bool DriveScanner::keptByQuickScan(const QString &path) const
 
 void DriveScanner::handleFileFound(QString path)
 {
-    // The finder clears its stop request when its run begins; a stop that came
-    // before then is sent again.
-    if (isStopRequested())
-        forwardStopToFinder();
-    if (keptByQuickScan(path))
-        Q_EMIT fileFound(path, QuickScan);
+    if (keptByQuickScan(path) || isStopRequested())
+        reportFile(path, QuickScan);
 }
 
 void DriveScanner::addFile(QString path)
 {
-    if (isStopRequested())
+    reportFile(path, FullScan);
+}
+
+void DriveScanner::reportFile(const QString &path, int scanType)
+{
+    // Files the finder met before it saw a stop are not reported after it. The
+    // finder clears its stop request when its run begins; a stop that came
+    // before then is sent again.
+    if (isStopRequested()) {
         forwardStopToFinder();
-    Q_EMIT fileFound(path, FullScan);
+        return;
+    }
+    Q_EMIT fileFound(path, scanType);
 }
 
 bool DriveScanner::isCurrentWalk(quint64 walk) const

@@ -10,6 +10,7 @@
 #include <functional>
 
 class FileFinder;
+class SlicedRelay;
 
 // Drives one file scan: walks the given items with a FileFinder and reports
 // each file that belongs to the scan. A quick scan keeps small files of risky
@@ -69,6 +70,7 @@ protected:
 
 private:
     bool keptByQuickScan(const QString &path) const;
+    void reportFile(const QString &path, int scanType);
     void forwardStopToFinder();
     bool isCurrentWalk(quint64 walk) const;
     void handleFinderStopped(quint64 walk);
@@ -79,6 +81,8 @@ private:
     QList<QString> m_exclusions;
     QList<QString> m_extensions;
     std::function<QList<QString>()> m_swapFileSource;
+    // Carries the finder's reports from its thread to the GUI thread.
+    SlicedRelay *m_relay = nullptr;
 
     // Guards the finder and the per-walk state below: run() sets them on the
     // scanner's thread, the slots read them on the GUI thread.

@@ -5,6 +5,7 @@
 #include "files/drivescanner.h"
 #include "files/filescanlog.h"
 #include "files/fileview.h"
+#include "files/slicedrelay.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
@@ -138,6 +139,7 @@ FileTab::~FileTab()
 
 void FileTab::setUpWorkers()
 {
+    m_digestRelay = new SlicedRelay(this);
     m_digestWorker = std::make_unique<DigestCalculator>();
     m_driveScanner = std::make_unique<DriveScanner>();
     m_driveScanner->setExclusions({QStringLiteral("%1pagefile.sys").arg(systemDrive()),
@@ -156,15 +158,25 @@ void FileTab::setUpWorkers()
     connect(scanner, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
     connect(scanner, &DriveScanner::scanFinished, this, &FileTab::handleDriveScanFinished);
 
+    // The digests reach the table through the relay, a slice per turn of the
+    // event loop and in order, so the end of the list never overtakes the last
+    // digests and the window keeps answering while small files race by.
     DigestCalculator *digests = m_digestWorker.get();
-    connect(digests, &DigestCalculator::setDigestData, m_fileModel, &SqlModel::setDigestData);
-    connect(digests, &DigestCalculator::unableToOpenFile, m_fileModel,
-            &SqlModel::setUnableToOpenFile);
-    connect(digests, &DigestCalculator::digestsFound, this, &FileTab::sendDigestsToOrvex);
-    connect(digests, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
-    connect(digests, &ProgressInterface::progressStatus, this, &FileTab::setProgressStatus);
-    connect(digests, &ProgressInterface::progressMaximum, this, &FileTab::setProgressMaximum);
-    connect(digests, &ProgressInterface::progressValue, this, &FileTab::setProgressValue);
+    SlicedRelay *relay = m_digestRelay;
+    SqlModel *model = m_fileModel;
+    relay->forward(digests, &DigestCalculator::setDigestData,
+                   [model](const QString &record) { model->setDigestData(record); });
+    relay->forward(digests, &DigestCalculator::unableToOpenFile,
+                   [model](const QString &path) { model->setUnableToOpenFile(path); });
+    relay->forward(digests, &DigestCalculator::digestsFound,
+                   [this](const QList<QString> &md5s) { sendDigestsToOrvex(md5s); });
+    relay->forward(digests, &ProgressInterface::userStopped, [this] { handleFileScanAborted(); });
+    relay->forward(digests, &ProgressInterface::progressStatus,
+                   [this](const QString &status) { setProgressStatus(status); });
+    relay->forward(digests, &ProgressInterface::progressMaximum,
+                   [this](int maximum) { setProgressMaximum(maximum); });
+    relay->forward(digests, &ProgressInterface::progressValue,
+                   [this](int value) { setProgressValue(value); });
 }
 
 void FileTab::setUpActions()

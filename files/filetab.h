@@ -19,6 +19,7 @@ class DriveScanner;
 class FileScanLog;
 class QAction;
 class QMenu;
+class SlicedRelay;
 class SqlModel;
 
 namespace Ui {
@@ -130,6 +131,8 @@ private:
 
     std::unique_ptr<Ui::FileTab> ui;
     SqlModel *m_fileModel = nullptr;
+    // Carries the digest worker's reports to this thread.
+    SlicedRelay *m_digestRelay = nullptr;
     std::unique_ptr<DigestCalculator> m_digestWorker;
     std::unique_ptr<DriveScanner> m_driveScanner;
     std::unique_ptr<FileScanLog> m_scanLog;

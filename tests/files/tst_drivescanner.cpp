@@ -199,7 +199,8 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents();
         QCOMPARE(log.stopped, 1);
         QCOMPARE(log.finished, 0);
-        QVERIFY(log.files.size() < 2000);
+        // Files the finder met before it saw the stop are not reported after it.
+        QCOMPARE(log.files.size(), 1);
 
         // The scanner is reused for the next scan, which runs in full.
         disconnect(&scanner, &DriveScanner::fileFound, &scanner, &DriveScanner::userRequestStop);
