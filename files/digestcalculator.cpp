@@ -158,7 +158,13 @@ DigestCalculator::FileDigests DigestCalculator::digestFile(RegularFile &file)
 {
     FileDigests digests;
     QCryptographicHash md5(QCryptographicHash::Md5);
-    m_sha1->begin();
+    // Handing a block to the SHA-1 thread and waiting for its result costs
+    // more than hashing one block here: a file of one block is hashed on
+    // this thread alone (still correctly if it grew since it was opened).
+    const bool alongside = file.size() > BlockSize;
+    QCryptographicHash sha1Here(QCryptographicHash::Sha1);
+    if (alongside)
+        m_sha1->begin();
 
     bool stopped = isStopRequested();
     for (int block = 0; !stopped; ++block) {
@@ -171,7 +177,10 @@ DigestCalculator::FileDigests DigestCalculator::digestFile(RegularFile &file)
         }
         if (size == 0)
             break;
-        m_sha1->post(data, size);
+        if (alongside)
+            m_sha1->post(data, size);
+        else
+            sha1Here.addData(QByteArrayView(data, size));
         for (qint64 piece = 0; piece < size && !stopped; piece += PieceSize) {
             const qint64 pieceEnd = qMin(piece + PieceSize, size);
             md5.addData(QByteArrayView(data + piece, pieceEnd - piece));
@@ -186,7 +195,7 @@ DigestCalculator::FileDigests DigestCalculator::digestFile(RegularFile &file)
             }
         }
     }
-    const QByteArray sha1 = m_sha1->result();
+    const QByteArray sha1 = alongside ? m_sha1->result() : sha1Here.result();
     if (digests.readFailed || isStopRequested())
         return digests;
     digests.md5 = QString::fromLatin1(md5.result().toHex());

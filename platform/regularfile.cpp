@@ -6,10 +6,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace {
+constexpr off_t SequentialHintSize = 128 * 1024;
+} // namespace
+
 bool RegularFile::open(const QString &path)
 {
     m_fd.reset();
     m_error = 0;
+    m_size = 0;
     const QByteArray name = QFile::encodeName(path);
     // Look before opening: opening some devices already has an effect.
     struct stat st;
@@ -36,10 +41,13 @@ bool RegularFile::open(const QString &path)
         m_error = ENODEV;
         return false;
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags != -1)
-        ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Some FUSE file systems answer non-blocking reads with EAGAIN. Of the
+    // flags F_SETFL changes, only O_NONBLOCK was set: clearing them all drops it.
+    ::fcntl(fd.get(), F_SETFL, 0);
+    // Read-ahead hints only pay off for files longer than the default window.
+    if (st.st_size > SequentialHintSize)
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    m_size = st.st_size;
     m_fd = std::move(fd);
     return true;
 }

@@ -23,8 +23,11 @@ public:
 
     // errno of the last failure; ENODEV stands for "not a regular file".
     int error() const { return m_error; }
+    // The size when the file was opened; it may have changed since.
+    qint64 size() const { return m_size; }
 
 private:
     UniqueFd m_fd;
     int m_error = 0;
+    qint64 m_size = 0;
 };

@@ -199,6 +199,35 @@ private Q_SLOTS:
                      QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex()));
     }
 
+    void oneBlockAndLongerFilesInTurn()
+    {
+        // Files of one block are hashed on the worker's thread alone, longer
+        // ones with the SHA-1 thread alongside: switching between the two
+        // ways must not carry anything from one file into the next.
+        QStringList paths;
+        QList<QByteArray> contents;
+        for (qint64 size : {3 * 256 * Chunk + 5, qint64(3), 256 * Chunk + 1, 256 * Chunk, qint64(0),
+                            2 * 256 * Chunk}) {
+            contents << patterned(size);
+            paths << writeFile(QStringLiteral("turn%1").arg(paths.size()), contents.last());
+        }
+        DigestCalculator calculator;
+        const RunLog log = run(calculator, paths);
+        QCOMPARE(log.records.size(), paths.size());
+        for (int i = 0; i < paths.size(); ++i) {
+            const Record record = splitRecord(log.records.at(i));
+            QCOMPARE(record.path, paths.at(i));
+            QCOMPARE(
+                record.sha1,
+                QString::fromLatin1(
+                    QCryptographicHash::hash(contents.at(i), QCryptographicHash::Sha1).toHex()));
+            QCOMPARE(
+                record.md5,
+                QString::fromLatin1(
+                    QCryptographicHash::hash(contents.at(i), QCryptographicHash::Md5).toHex()));
+        }
+    }
+
     void samePathTwiceIsDigestedTwice()
     {
         const QString path = writeFile(QStringLiteral("twice"), "abc");
