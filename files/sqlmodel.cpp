@@ -142,6 +142,10 @@ SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
     m_headers.insert(QStringLiteral("check_state"), tr("Check State"));
     m_headers.insert(QStringLiteral("status"), tr("Status"));
 
+    m_writeBatchTimer.setSingleShot(true);
+    m_writeBatchTimer.setInterval(0);
+    connect(&m_writeBatchTimer, &QTimer::timeout, this, &SqlModel::commitWriteBatch);
+
     const QSqlDatabase db = database();
     m_insertFile = QSqlQuery(db);
     m_insertFile.prepare(
@@ -249,8 +253,37 @@ int SqlModel::count(const QString &text)
     return query.next() ? query.value(0).toInt() : 0;
 }
 
+SqlModel::~SqlModel()
+{
+    commitWriteBatch();
+}
+
+void SqlModel::joinWriteBatch()
+{
+    if (m_writeBatchOpen)
+        return;
+    // Inside another transaction the statements simply join it.
+    QSqlDatabase db = database();
+    if (!db.transaction())
+        return;
+    m_writeBatchOpen = true;
+    m_writeBatchTimer.start();
+}
+
+void SqlModel::commitWriteBatch()
+{
+    m_writeBatchTimer.stop();
+    if (!std::exchange(m_writeBatchOpen, false))
+        return;
+    QSqlDatabase db = database();
+    if (!db.commit())
+        qWarning().noquote() << QStringLiteral("SQL ERROR for query [%1]: '%2'")
+                                    .arg(QStringLiteral("COMMIT"), db.lastError().text());
+}
+
 void SqlModel::vacuum()
 {
+    commitWriteBatch();
     // VACUUM refuses to run while a statement is still reading; the model's own
     // select may hold unfetched rows. It is re-selected right after anyway.
     QSqlQuery modelQuery = query();
@@ -298,6 +331,7 @@ void SqlModel::setDigestData(QString p_packed_data)
             << QStringLiteral("SqlModel::setDigestData() couldn't unpack '%1'").arg(p_packed_data);
         return;
     }
+    joinWriteBatch();
     m_updateDigests.addBindValue(sha1);
     m_updateDigests.addBindValue(md5);
     m_updateDigests.addBindValue(path);
@@ -306,6 +340,7 @@ void SqlModel::setDigestData(QString p_packed_data)
 
 void SqlModel::setUnableToOpenFile(QString p_path)
 {
+    joinWriteBatch();
     m_updateUnableToOpen.addBindValue(int(UnableToCheck));
     m_updateUnableToOpen.addBindValue(tr("Unable to open file."));
     m_updateUnableToOpen.addBindValue(p_path);
@@ -338,6 +373,7 @@ void SqlModel::setOrvexDataPacked(QString p_packed_data)
         status = tr("Not detected as malware.");
     }
 
+    joinWriteBatch();
     m_updateAnswer.addBindValue(rateText);
     m_updateAnswer.addBindValue(lastSeen);
     m_updateAnswer.addBindValue(int(Checked));

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QSqlTableModel>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 
 class DataExporter;
@@ -36,6 +37,7 @@ public:
     };
 
     explicit SqlModel(QObject *parent = nullptr);
+    ~SqlModel() override;
 
     QString selectStatement() const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -104,6 +106,14 @@ private:
     QMap<QString, QString> m_headers; // column name -> header label, in column order
     QString m_orderByClause;
     const QColor m_highlight{255, 152, 1};
+    // Digests and registry answers arrive a statement each, thousands per
+    // second; they share one transaction that ends at the next turn of the
+    // event loop, or before anything that cannot run inside one.
+    void joinWriteBatch();
+    void commitWriteBatch();
+    QTimer m_writeBatchTimer;
+    bool m_writeBatchOpen = false;
+
     qint64 m_scanTimeSecs = -1;
     QString m_scanTimeText;
 

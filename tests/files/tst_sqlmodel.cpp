@@ -556,6 +556,29 @@ private Q_SLOTS:
         QVERIFY(tableValue("PRAGMA page_count").toLongLong() < pagesBefore);
     }
 
+    void recordsAreCommittedWhenTheEventLoopTurns()
+    {
+        // Digests and answers share a transaction until the event loop next
+        // turns; a VACUUM meanwhile (clearing the clean rows) must still run.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("SQL ERROR")));
+        for (int i = 0; i < 600; ++i)
+            addAnswered(QStringLiteral("f%1.exe").arg(i), md5Number(i), sha1Number(i),
+                        i == 7 ? 60 : -1);
+        const qint64 pagesBefore = tableValue("PRAGMA page_count").toLongLong();
+        QTest::ignoreMessage(QtDebugMsg, "SqlModel::clearNonMaliciousEntries() called");
+        m_model->clearNonMaliciousEntries();
+        QCOMPARE(m_model->fileCount(), 1);
+        QVERIFY(tableValue("PRAGMA page_count").toLongLong() < pagesBefore);
+
+        // A later record opens a new batch, which the next turn commits: a
+        // rollback after that takes nothing back.
+        m_model->setOrvexDataPacked(md5Number(7) + QStringLiteral("|0|2024-01-02 03:04:05"));
+        QSqlDatabase db = QSqlDatabase::database();
+        const auto noTransactionOpen = [&db] { return db.transaction() && db.rollback(); };
+        QTRY_VERIFY(noTransactionOpen());
+        QCOMPARE(tableRows("SELECT detection_rate FROM items"), (QList<QVariantList>{{0}}));
+    }
+
     void filterMatchesTypedTextLiterally_data()
     {
         QTest::addColumn<QString>("text");
