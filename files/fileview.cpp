@@ -212,7 +212,7 @@ void FileView::revealItem()
             tr("Showing the file's location will allow you to interact with it.\nInteracting "
                "with a malicious file can cause damage to your system.\n\nAre you sure you "
                "want to go to this file?"),
-            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
 
     const QList<QString> paths = files->filePaths(rows);

@@ -22,43 +22,50 @@ Script &script()
 }
 
 QMessageBox::StandardButton ask(QMessageBox::Icon icon, QWidget *parent, const QString &title,
-                                const QString &text, QMessageBox::StandardButtons buttons)
+                                const QString &text, QMessageBox::StandardButtons buttons,
+                                QMessageBox::StandardButton defaultButton)
 {
     if (script().scripted) {
-        script().shown.append({icon, title, text});
+        script().shown.append({icon, title, text, defaultButton});
         return script().button;
     }
     QMessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 } // namespace
 
 QMessageBox::StandardButton UserPrompt::information(QWidget *parent, const QString &title,
                                                     const QString &text,
-                                                    QMessageBox::StandardButtons buttons)
+                                                    QMessageBox::StandardButtons buttons,
+                                                    QMessageBox::StandardButton defaultButton)
 {
-    return ask(QMessageBox::Information, parent, title, text, buttons);
+    return ask(QMessageBox::Information, parent, title, text, buttons, defaultButton);
 }
 
 QMessageBox::StandardButton UserPrompt::warning(QWidget *parent, const QString &title,
                                                 const QString &text,
-                                                QMessageBox::StandardButtons buttons)
+                                                QMessageBox::StandardButtons buttons,
+                                                QMessageBox::StandardButton defaultButton)
 {
-    return ask(QMessageBox::Warning, parent, title, text, buttons);
+    return ask(QMessageBox::Warning, parent, title, text, buttons, defaultButton);
 }
 
 QMessageBox::StandardButton UserPrompt::critical(QWidget *parent, const QString &title,
                                                  const QString &text,
-                                                 QMessageBox::StandardButtons buttons)
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton)
 {
-    return ask(QMessageBox::Critical, parent, title, text, buttons);
+    return ask(QMessageBox::Critical, parent, title, text, buttons, defaultButton);
 }
 
 QMessageBox::StandardButton UserPrompt::question(QWidget *parent, const QString &title,
                                                  const QString &text,
-                                                 QMessageBox::StandardButtons buttons)
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton)
 {
-    return ask(QMessageBox::Question, parent, title, text, buttons);
+    return ask(QMessageBox::Question, parent, title, text, buttons, defaultButton);
 }
 
 QStringList UserPrompt::openFileNames(QWidget *parent, const QString &caption,

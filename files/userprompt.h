@@ -18,20 +18,26 @@ public:
         QMessageBox::Icon icon;
         QString title;
         QString text;
+        // The button Enter presses; NoButton leaves the choice to the style.
+        QMessageBox::StandardButton defaultButton;
     };
 
     static QMessageBox::StandardButton
     information(QWidget *parent, const QString &title, const QString &text,
-                QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static QMessageBox::StandardButton
     warning(QWidget *parent, const QString &title, const QString &text,
-            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static QMessageBox::StandardButton
     critical(QWidget *parent, const QString &title, const QString &text,
-             QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static QMessageBox::StandardButton
     question(QWidget *parent, const QString &title, const QString &text,
-             QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
+             QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
+             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     static QStringList openFileNames(QWidget *parent, const QString &caption,
                                      const QString &folder);

@@ -510,14 +510,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("files");
         QTest::addColumn<bool>("malicious");
         QTest::addColumn<int>("answer");
-        QTest::addColumn<QStringList>("prompts"); // "icon|title|text"
+        // "icon|title|text|default button": the malware question defaults to No,
+        // so Enter never opens a folder holding malware.
+        QTest::addColumn<QStringList>("prompts");
         QTest::addColumn<int>("revealed");
         const QString malware =
             "2|Warning|Showing the file's location will allow you to interact with it.\n"
             "Interacting with a malicious file can cause damage to your system.\n\n"
-            "Are you sure you want to go to this file?";
+            "Are you sure you want to go to this file?|" +
+            QString::number(QMessageBox::No);
         const QString clutter11 = "1|Warning|Showing 11 files' locations may clutter your "
-                                  "desktop.\n\nAre you sure you want to open 11 new windows?";
+                                  "desktop.\n\nAre you sure you want to open 11 new windows?|" +
+                                  QString::number(QMessageBox::NoButton);
         QTest::newRow("one clean") << 1 << false << int(QMessageBox::No) << QStringList{} << 1;
         QTest::newRow("ten clean") << 10 << false << int(QMessageBox::No) << QStringList{} << 10;
         QTest::newRow("eleven, no")
@@ -561,8 +565,10 @@ private Q_SLOTS:
 
         QStringList shown;
         for (const UserPrompt::Shown &prompt : UserPrompt::takeShown())
-            shown
-                << QStringLiteral("%1|%2|%3").arg(int(prompt.icon)).arg(prompt.title, prompt.text);
+            shown << QStringLiteral("%1|%2|%3|%4")
+                         .arg(int(prompt.icon))
+                         .arg(prompt.title, prompt.text)
+                         .arg(int(prompt.defaultButton));
         QCOMPARE(shown, prompts);
         QCOMPARE(m_revealed, paths.mid(0, revealed));
     }
