@@ -18,11 +18,15 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QSqlDatabase>
 #include <QStyle>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
+
+#include <atomic>
+#include <memory>
 
 bool MainWindow::s_adminInfoShown = false;
 bool MainWindow::s_minimizeMessagePending = true;
@@ -212,19 +216,12 @@ void MainWindow::queryOrvex(QList<QString> digests)
     if (tab) {
         // A large query's answers come faster than a table takes them. They
         // reach the tab through a relay, a slice per turn of the event loop,
-        // between the query's start and end.
+        // and the end comes through it too, after the last answer.
         auto *relay = new SlicedRelay;
         const QPointer<OrvexTab> to(tab);
         const bool fileTab = tab == m_fileTab;
-        connect(
-            handler, &QThread::started, relay,
-            [relay, to] {
-                relay->post([to] {
-                    if (to)
-                        to->OrvexQueryStarted();
-                });
-            },
-            Qt::DirectConnection);
+        // The start is posted before the handler runs, so ahead of any answer.
+        connect(handler, &QThread::started, tab, &OrvexTab::OrvexQueryStarted);
         relay->forward(handler, &OrvexHandler::setOrvexDataPacked, [to](const QString &record) {
             if (to)
                 to->setOrvexDataPacked(record);
@@ -235,10 +232,22 @@ void MainWindow::queryOrvex(QList<QString> digests)
                 if (to)
                     QMetaObject::invokeMethod(to, "setProgressMaximum", Q_ARG(int, maximum));
             });
-            relay->forward(handler, &ProgressInterface::progressStep, [to] {
-                if (to)
-                    QMetaObject::invokeMethod(to, "setProgressStep");
-            });
+            // One step per answer: steps taken while the window was busy are
+            // applied together instead of one relayed call each.
+            const QMetaMethod step = FileTab::staticMetaObject.method(
+                FileTab::staticMetaObject.indexOfSlot("setProgressStep()"));
+            auto steps = std::make_shared<std::atomic<int>>(0);
+            connect(
+                handler, &ProgressInterface::progressStep, relay,
+                [relay, to, step, steps] {
+                    if (steps->fetch_add(1) != 0)
+                        return;
+                    relay->post([to, step, steps] {
+                        for (int n = steps->exchange(0); n > 0 && to; --n)
+                            step.invoke(to);
+                    });
+                },
+                Qt::DirectConnection);
         }
         connect(
             handler, &QThread::finished, relay,

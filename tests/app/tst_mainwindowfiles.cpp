@@ -10,6 +10,7 @@
 
 #include <QtTest>
 
+#include <QProgressBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 
@@ -103,6 +104,32 @@ private Q_SLOTS:
         QVERIFY2(opaque, "the Files tab should show the warning icon, not the blank one");
 
         QCOMPARE(window.fileTab()->fileModel()->rowCount(), 2);
+    }
+
+    void progressPageCountsEveryAnswer()
+    {
+        // Answers come faster than the window takes them; the bar, a busy
+        // indicator while the registry is asked, still takes one step per answer.
+        constexpr int Files = 300;
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        for (int i = 0; i < Files; ++i)
+            writeFile(folder.filePath(QStringLiteral("f%1.txt").arg(i)), QByteArray::number(i));
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        qputenv("WINORVEX_REGISTRY", server.address());
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        auto *bar = window.fileTab()->findChild<QProgressBar *>(
+            QStringLiteral("progressBar_file_drive_scan"));
+        QVERIFY(bar);
+        int value = -2;
+        connect(window.fileTab(), &FileTab::fileScanFinished, this, [&] { value = bar->value(); });
+        window.fileTab()->handleFilesAndDirectoriesDrop({QFileInfo(folder.path())});
+        // The query starts from a reset bar, whose value is minimum - 1.
+        QTRY_COMPARE_WITH_TIMEOUT(value, Files - 1, 30000);
+        QCOMPARE(window.fileTab()->fileModel()->rowCount(), Files);
     }
 };
 
