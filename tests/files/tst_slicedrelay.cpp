@@ -24,7 +24,7 @@ private Q_SLOTS:
             producers.emplace_back(QThread::create([&relay, &seen, &offThread, p] {
                 for (int i = 0; i < CallsEach; ++i)
                     relay.post([&seen, &offThread, p, i] {
-                        if (QThread::currentThread() != qApp->thread())
+                        if (QThread::currentThread() != QCoreApplication::instance()->thread())
                             ++offThread;
                         seen[p].append(i);
                     });
