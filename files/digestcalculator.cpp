@@ -1,5 +1,6 @@
 #include "files/digestcalculator.h"
 
+#include "platform/filestatus.h"
 #include "platform/regularfile.h"
 #include "platform/systemerror.h"
 
@@ -222,7 +223,7 @@ void DigestCalculator::run()
 
     m_totalBytes = 0;
     for (const QString &path : std::as_const(m_files))
-        m_totalBytes += QFileInfo(path).size();
+        m_totalBytes += FileStatus::of(path).size();
     m_bytesDone = 0;
 
     Q_EMIT progressMaximum(100);

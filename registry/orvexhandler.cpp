@@ -18,8 +18,17 @@
 namespace {
 QString lastSeenText(uint secondsSinceEpoch)
 {
-    return QDateTime::fromSecsSinceEpoch(qint64(secondsSinceEpoch))
-        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // Most lines of an answer carry the same value (0 for every unknown file),
+    // and the local-time conversion costs more than the rest of a line. Each
+    // handler runs on a thread of its own, which ends with its query.
+    thread_local uint memoSeconds = 0;
+    thread_local QString memoText;
+    if (memoText.isNull() || memoSeconds != secondsSinceEpoch) {
+        memoSeconds = secondsSinceEpoch;
+        memoText = QDateTime::fromSecsSinceEpoch(qint64(secondsSinceEpoch))
+                       .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    }
+    return memoText;
 }
 
 // A decimal integer as the registry writes it: an optional minus and digits only.
