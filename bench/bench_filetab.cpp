@@ -16,6 +16,7 @@
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "registrytestserver.h"
+#include "widgets/maintabbar.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -145,6 +146,9 @@ int main(int argc, char **argv)
 
     MainWindow window;
     window.show();
+    // The Files tab in front, as a user who dropped a folder sees it: its
+    // progress page is painted while the scan runs.
+    window.findChild<MainTabBar *>()->setCurrentIndex(MainWindow::FilesPage);
     FileTab *tab = window.fileTab();
     SqlModel *model = tab->fileModel();
     StallMeter stalls;

@@ -119,6 +119,9 @@ FileTab::FileTab(QWidget *parent)
     m_foundFilesTimer.setSingleShot(true);
     m_foundFilesTimer.setInterval(0);
     connect(&m_foundFilesTimer, &QTimer::timeout, this, &FileTab::flushFoundFiles);
+    m_progressStepTimer.setSingleShot(true);
+    m_progressStepTimer.setInterval(0);
+    connect(&m_progressStepTimer, &QTimer::timeout, this, &FileTab::applyProgressSteps);
     m_fetchTimer.setSingleShot(false);
     m_fetchTimer.setInterval(0);
     connect(&m_fetchTimer, &QTimer::timeout, this, &FileTab::fetchSomeRows);
@@ -281,7 +284,7 @@ void FileTab::startScan(const QList<QFileInfo> &items, int scanType)
     ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
     ui->pushButton_file_stop_drive_scan->setEnabled(true);
     ui->progressBar_file_drive_scan->setMinimum(0);
-    ui->progressBar_file_drive_scan->reset();
+    resetProgressBar();
 
     m_driveScanner->setExtensions(scanType == QuickScan ? DriveScanner::quickScanExtensions()
                                                         : QList<QString>());
@@ -384,7 +387,7 @@ void FileTab::handleDriveScanFinished()
     ui->tableView->setAcceptDrops(false);
     ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
     ui->pushButton_file_stop_drive_scan->setEnabled(true);
-    ui->progressBar_file_drive_scan->reset();
+    resetProgressBar();
     digestFiles(m_fileModel->filesToDigest(2147483647));
 }
 
@@ -415,7 +418,7 @@ void FileTab::sendDigestsToOrvex(QList<QString> p_digests)
     }
     QProgressBar *bar = ui->progressBar_file_drive_scan;
     bar->setMinimum(0);
-    bar->reset();
+    resetProgressBar();
     bar->setMaximum(0);
     Q_EMIT queryOrvex(p_digests);
 }
@@ -443,7 +446,7 @@ void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum
 void FileTab::returnToFilesPage()
 {
     ui->label_file_scan_status->clear();
-    ui->progressBar_file_drive_scan->reset();
+    resetProgressBar();
     ui->stackedWidget_scan->setCurrentWidget(ui->page_files);
     ui->tableView->setAcceptDrops(true);
 }
@@ -455,6 +458,7 @@ void FileTab::handleFileScanFinished()
         return;
     m_scanRunning = false;
     flushFoundFiles();
+    applyProgressSteps();
     m_scanLog->handleScanFinished();
     Q_EMIT fileScanFinished(m_fileModel->fileCount() != 0);
     returnToFilesPage();
@@ -612,8 +616,28 @@ void FileTab::setProgressStatus(QString p_status)
 
 void FileTab::setProgressStep()
 {
+    // One step per registry answer, thousands a second; while the registry is
+    // asked the bar is a busy indicator, which Qt repaints at once on every
+    // change of value. The steps are added once per turn of the event loop.
+    ++m_progressSteps;
+    if (!m_progressStepTimer.isActive())
+        m_progressStepTimer.start();
+}
+
+void FileTab::applyProgressSteps()
+{
+    m_progressStepTimer.stop();
+    if (m_progressSteps == 0)
+        return;
     QProgressBar *bar = ui->progressBar_file_drive_scan;
-    bar->setValue(bar->value() + 1);
+    bar->setValue(bar->value() + std::exchange(m_progressSteps, 0));
+}
+
+void FileTab::resetProgressBar()
+{
+    m_progressStepTimer.stop();
+    m_progressSteps = 0;
+    ui->progressBar_file_drive_scan->reset();
 }
 
 // --- drive menus ---------------------------------------------------------------

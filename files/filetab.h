@@ -121,6 +121,8 @@ private:
     void setUpWorkers();
     void startScan(const QList<QFileInfo> &items, int scanType);
     void flushFoundFiles();
+    void applyProgressSteps();
+    void resetProgressBar();
     void showEmptyScanMessage();
     void returnToFilesPage();
     void fetchAllRows();
@@ -153,6 +155,10 @@ private:
     QList<QString> m_foundFiles;
     int m_foundFilesScanType = FullScan;
     QTimer m_foundFilesTimer;
+
+    // Registry answers counted by setProgressStep() and not shown yet.
+    int m_progressSteps = 0;
+    QTimer m_progressStepTimer;
 
     bool m_scanRunning = false;
     bool m_stopRequested = false;
