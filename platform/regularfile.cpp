@@ -15,6 +15,8 @@ bool RegularFile::open(const QString &path)
     m_fd.reset();
     m_error = 0;
     m_size = 0;
+    m_offset = 0;
+    m_atEnd = false;
     const QByteArray name = QFile::encodeName(path);
     // Look before opening: opening some devices already has an effect.
     struct stat st;
@@ -59,10 +61,12 @@ qint64 RegularFile::read(char *buffer, qint64 max)
         return -1;
     }
     qint64 total = 0;
-    while (total < max) {
+    while (total < max && !m_atEnd) {
         const ssize_t n = ::read(m_fd.get(), buffer + total, size_t(max - total));
-        if (n == 0)
+        if (n == 0) {
+            m_atEnd = true;
             break;
+        }
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -70,6 +74,12 @@ qint64 RegularFile::read(char *buffer, qint64 max)
             return -1;
         }
         total += n;
+        m_offset += n;
+        // A short read of a regular file ends at its end; before the size seen
+        // at opening it may be an interrupted one, so reading goes on. Files
+        // of /proc and /sys claim a size of 0 and come a page per read.
+        if (n < max - (total - n) && m_size > 0 && m_offset >= m_size)
+            m_atEnd = true;
     }
     return total;
 }

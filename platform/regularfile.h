@@ -20,6 +20,9 @@ public:
     // Reads until max bytes are in buffer or the file ends; returns the count,
     // or -1 on a read error (error() tells which).
     qint64 read(char *buffer, qint64 max);
+    // True once a read came back short at or past the size the file had when
+    // it was opened: the end is reached without asking the system once more.
+    bool atEnd() const { return m_atEnd; }
 
     // errno of the last failure; ENODEV stands for "not a regular file".
     int error() const { return m_error; }
@@ -30,4 +33,6 @@ private:
     UniqueFd m_fd;
     int m_error = 0;
     qint64 m_size = 0;
+    qint64 m_offset = 0;
+    bool m_atEnd = false;
 };

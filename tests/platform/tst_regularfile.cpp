@@ -46,8 +46,54 @@ private Q_SLOTS:
             read.append(buffer, n);
         }
         QCOMPARE(read, content);
+        QVERIFY(file.atEnd());
         file.close();
         QVERIFY(!file.isOpen());
+    }
+
+    void theEndIsKnownFromAShortReadAtTheSizeOfOpening()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("growing"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        QCOMPARE(out.write("0123456789"), qint64(10));
+
+        RegularFile file;
+        QVERIFY(file.open(path));
+        QCOMPARE(file.size(), qint64(10));
+        char buffer[64];
+        // A full read before the end says nothing about the end.
+        QCOMPARE(file.read(buffer, 4), qint64(4));
+        QVERIFY(!file.atEnd());
+        // What was written after the file was opened is read too, up to the
+        // short read that ends it.
+        QCOMPARE(out.write("abc"), qint64(3));
+        QCOMPARE(file.read(buffer, sizeof buffer), qint64(9));
+        QCOMPARE(QByteArray(buffer, 9), QByteArray("456789abc"));
+        QVERIFY(file.atEnd());
+        QCOMPARE(file.read(buffer, sizeof buffer), qint64(0));
+        // Opening again starts over.
+        QVERIFY(file.open(path));
+        QVERIFY(!file.atEnd());
+        QCOMPARE(file.read(buffer, sizeof buffer), qint64(13));
+    }
+
+    void kernelFilesOfSizeZeroAreReadToTheirEnd()
+    {
+        // /proc files claim 0 bytes and hand out a page per read; a short
+        // read must not be taken for their end.
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray expected = maps.readAll();
+        QVERIFY2(expected.size() > 8192, "the test needs a /proc file of several pages");
+        RegularFile file;
+        QVERIFY(file.open(QStringLiteral("/proc/self/maps")));
+        QCOMPARE(file.size(), qint64(0));
+        QByteArray buffer(expected.size() * 2, Qt::Uninitialized);
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        // The mappings may change a little between the two reads.
+        QVERIFY2(n > 8192, qPrintable(QString::number(n)));
+        QVERIFY(file.atEnd());
     }
 
     void emptyFileReadsNothing()
