@@ -1,6 +1,7 @@
 // A folder of small files dropped on the main window and scanned the whole way:
-// walk and table inserts, digests, the registry query against a local registry
-// (a real TCP server on 127.0.0.1) with its answers applied to the table, and
+// walk and table inserts, digests, the registry query against the reference
+// registry (winorvex-server, started here on 127.0.0.1 with a hash list that
+// lists every 97th file as malware) with its answers applied to the table, and
 // the end of the scan (sort, fetch of every row, column sizes). For each phase
 // it prints the wall time, the process's CPU time and the longest time the GUI
 // thread went without serving its timers (a 5 ms timer that measures its own
@@ -19,7 +20,6 @@
 #include "files/filetab.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
-#include "registrytestserver.h"
 #include "widgets/maintabbar.h"
 
 #include <QApplication>
@@ -121,14 +121,10 @@ int main(int argc, char **argv)
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
     const bool filesTabInFront = !(argc > 2 && QByteArray(argv[2]) == "behind");
 
-    RegistryTestServer registry;
-    if (!registry.listen())
-        return 1;
-    qputenv("WINORVEX_REGISTRY", registry.address());
-
     // 1,000 files per folder, a few bytes each and all different; every 97th is
     // listed as malware, the rest are unknown to the registry.
     QTemporaryDir dir;
+    QByteArray hashList;
     int listed = 0;
     for (int i = 0; i < files; ++i) {
         const QString folder = dir.filePath(QStringLiteral("d%1").arg(i / 1000));
@@ -139,13 +135,39 @@ int main(int argc, char **argv)
         if (!file.open(QIODevice::WriteOnly) || file.write(content) <= 0)
             return 1;
         if (i % 97 == 0) {
-            registry.setAnswer(
-                QString::fromLatin1(
-                    QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()),
-                1275400000u, 5);
+            hashList += QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex() +
+                        " 5 1275400000\n";
             ++listed;
         }
     }
+    QTemporaryDir serverDir;
+    QFile list(serverDir.filePath(QStringLiteral("hashlist.txt")));
+    if (!list.open(QIODevice::WriteOnly) || list.write(hashList) != hashList.size())
+        return 1;
+    list.close();
+
+    QProcess server;
+    server.start(QCoreApplication::applicationDirPath() +
+                     QStringLiteral("/../server/winorvex-server"),
+                 {QStringLiteral("--registry-port"), QStringLiteral("0"),
+                  QStringLiteral("--hash-list"), list.fileName()});
+    // It prints "registry listening on 127.0.0.1:<port>" once it listens.
+    QByteArray port;
+    while (port.isEmpty()) {
+        while (port.isEmpty() && server.canReadLine()) {
+            const QByteArray line = server.readLine().trimmed();
+            if (line.startsWith("registry listening on "))
+                port = line.mid(line.lastIndexOf(':') + 1);
+        }
+        if (port.isEmpty() && !server.waitForReadyRead(10000))
+            break;
+    }
+    if (port.isEmpty()) {
+        std::fprintf(stderr, "winorvex-server did not start\n");
+        return 1;
+    }
+    qputenv("WINORVEX_REGISTRY", "127.0.0.1:" + port);
+
     // A first run warms the page cache for both sides alike.
     const qint64 rhashMs = (timeRhash(dir.path()), timeRhash(dir.path()));
 
@@ -243,6 +265,7 @@ int main(int argc, char **argv)
     const int malicious = model->maliciousEntryCount();
     std::printf("\n%d files in the table, %d flagged (%d listed)\n", model->fileCount(), malicious,
                 listed);
-    return model->fileCount() == files && malicious == listed && registry.requestCount() >= 1 ? 0
-                                                                                              : 4;
+    server.terminate();
+    server.waitForFinished(5000);
+    return model->fileCount() == files && malicious == listed ? 0 : 4;
 }
