@@ -150,6 +150,12 @@ SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
     m_insertFile = QSqlQuery(db);
     m_insertFile.prepare(
         statement("INSERT INTO %1 (name, path, size, bytes, scan_type) VALUES( ?, ?, ?, ?, ? )"));
+    QStringList rows;
+    for (int i = 0; i < RowsPerInsert; ++i)
+        rows << QStringLiteral("( ?, ?, ?, ?, ? )");
+    m_insertFiles = QSqlQuery(db);
+    m_insertFiles.prepare(statement("INSERT INTO %1 (name, path, size, bytes, scan_type) VALUES ") +
+                          rows.join(QStringLiteral(", ")));
     m_updateDigests = QSqlQuery(db);
     m_updateDigests.prepare(
         statement("UPDATE %1 SET sha1 = ?, md5 = ? WHERE path = ? COLLATE BINARY"));
@@ -303,24 +309,37 @@ QString SqlModel::sizeText(qint64 bytes)
     return QLocale::system().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat);
 }
 
+void SqlModel::bindFile(QSqlQuery &insert, const QString &path, int scanType)
+{
+    const QFileInfo info(path);
+    const QString absolute = QDir::toNativeSeparators(info.absoluteFilePath());
+    const qint64 bytes = FileProperties::sizeOf(absolute);
+    insert.addBindValue(info.fileName());
+    insert.addBindValue(absolute);
+    insert.addBindValue(sizeText(bytes));
+    insert.addBindValue(qMax<qint64>(bytes, 0));
+    insert.addBindValue(scanType);
+}
+
 void SqlModel::addFile(QString p_path, int p_scan_type)
 {
-    const QFileInfo info(p_path);
-    const QString path = QDir::toNativeSeparators(info.absoluteFilePath());
-    const qint64 bytes = FileProperties::sizeOf(path);
-    m_insertFile.addBindValue(info.fileName());
-    m_insertFile.addBindValue(path);
-    m_insertFile.addBindValue(sizeText(bytes));
-    m_insertFile.addBindValue(qMax<qint64>(bytes, 0));
-    m_insertFile.addBindValue(p_scan_type);
+    bindFile(m_insertFile, p_path, p_scan_type);
     exec(m_insertFile);
 }
 
 void SqlModel::addFiles(QList<QString> p_paths, int p_scan_type)
 {
     const Transaction transaction(database());
-    for (const QString &path : std::as_const(p_paths))
-        addFile(path, p_scan_type);
+    // A full scan stores files by the hundred thousand; running a statement
+    // costs more than the row it inserts, so they go in a hundred at a time.
+    qsizetype next = 0;
+    for (; next + RowsPerInsert <= p_paths.size(); next += RowsPerInsert) {
+        for (qsizetype i = next; i < next + RowsPerInsert; ++i)
+            bindFile(m_insertFiles, p_paths.at(i), p_scan_type);
+        exec(m_insertFiles);
+    }
+    for (; next < p_paths.size(); ++next)
+        addFile(p_paths.at(next), p_scan_type);
 }
 
 void SqlModel::setDigestData(QString p_packed_data)

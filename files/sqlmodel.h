@@ -118,7 +118,11 @@ private:
     QString m_scanTimeText;
 
     // Statements that run once per file or per answer, prepared once.
+    // Rows that addFiles() inserts with one statement.
+    static constexpr int RowsPerInsert = 100;
+    void bindFile(QSqlQuery &insert, const QString &path, int scanType);
     QSqlQuery m_insertFile;
+    QSqlQuery m_insertFiles;
     QSqlQuery m_updateDigests;
     QSqlQuery m_updateUnableToOpen;
     QSqlQuery m_updateAnswer;

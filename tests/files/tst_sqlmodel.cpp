@@ -261,6 +261,32 @@ private Q_SLOTS:
                  (QList<QVariantList>{{b, 1}, {a, 1}, {b, 1}}));
     }
 
+    void manyFilesAreStoredAsOneByOne()
+    {
+        // Two hundred and fifty files go in as statements of a hundred rows and
+        // fifty single ones; each row must be what addFile() stores.
+        QList<QString> paths;
+        for (int i = 0; i < 250; ++i) {
+            const QString path = m_dir->filePath(QStringLiteral("many%1.exe").arg(i));
+            if (i != 120) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(QByteArray(i * 37, 'x'));
+            }
+            paths << path;
+        }
+        paths << paths.at(7); // the same file twice
+        m_model->addFiles(paths, 0);
+        for (const QString &path : std::as_const(paths))
+            m_model->addFile(path, 0);
+        const QList<QVariantList> rows =
+            tableRows("SELECT name, path, size, bytes, scan_type FROM items ORDER BY id");
+        QCOMPARE(rows.size(), 2 * paths.size());
+        QCOMPARE(rows.mid(0, paths.size()), rows.mid(paths.size()));
+        QCOMPARE(rows.at(250).at(1).toString(), paths.at(7));
+        QCOMPARE(rows.at(120).at(2).toString(), QStringLiteral("unknown size"));
+    }
+
     void addFilesJoinsATransactionAlreadyOpen()
     {
         QSqlDatabase db = QSqlDatabase::database();
