@@ -164,11 +164,15 @@ void DriveScanner::run()
         finder.get(), &ProgressInterface::userStopped, this,
         [this, relay, walk] { relay->post([this, walk] { handleFinderStopped(walk); }); },
         onFinderThread);
+    // The finder may outlive a stopped scan while the next one sets new
+    // inputs: its thread tests files against copies of this walk's.
     const int type = scanType();
+    const QList<QString> extensions = m_extensions;
+    const QList<QString> exclusions = m_exclusions;
     connect(
         finder.get(), &FileFinder::fileFound, this,
-        [this, relay, walk, type](const QString &path) {
-            if (type == QuickScan && !keptByQuickScan(path))
+        [this, relay, walk, type, extensions, exclusions, swapFiles](const QString &path) {
+            if (type == QuickScan && !keptByQuickScan(path, extensions, exclusions, swapFiles))
                 return;
             relay->post([this, walk, type, path] {
                 if (isCurrentWalk(walk))
@@ -203,13 +207,25 @@ void DriveScanner::forwardStopToFinder()
 
 bool DriveScanner::keptByQuickScan(const QString &path) const
 {
+    QList<QString> swapFiles;
+    {
+        QMutexLocker locker(&m_mutex);
+        swapFiles = m_swapFiles;
+    }
+    return keptByQuickScan(path, m_extensions, m_exclusions, swapFiles);
+}
+
+bool DriveScanner::keptByQuickScan(const QString &path, const QList<QString> &extensions,
+                                   const QList<QString> &exclusions,
+                                   const QList<QString> &swapFiles)
+{
     const FileStatus status = FileStatus::of(path);
     if (status.size() > QuickScanSizeLimit)
         return false;
 
     const QString ending = path.right(3);
     bool risky = false;
-    for (const QString &extension : m_extensions) {
+    for (const QString &extension : extensions) {
         if (ending.compare(extension, Qt::CaseInsensitive) == 0) {
             risky = true;
             break;
@@ -220,11 +236,7 @@ bool DriveScanner::keptByQuickScan(const QString &path) const
                 (status.isRegular() && status.isExecutable());
     if (!risky)
         return false;
-
-    if (m_exclusions.contains(path))
-        return false;
-    QMutexLocker locker(&m_mutex);
-    return !m_swapFiles.contains(path);
+    return !exclusions.contains(path) && !swapFiles.contains(path);
 }
 
 void DriveScanner::handleFileFound(QString path)

@@ -70,6 +70,8 @@ protected:
 
 private:
     bool keptByQuickScan(const QString &path) const;
+    static bool keptByQuickScan(const QString &path, const QList<QString> &extensions,
+                                const QList<QString> &exclusions, const QList<QString> &swapFiles);
     void reportFile(const QString &path, int scanType);
     void forwardStopToFinder();
     bool isCurrentWalk(quint64 walk) const;
