@@ -508,6 +508,9 @@ void FileTab::showEmptyScanMessage()
 void FileTab::fetchAllRows()
 {
     m_fetchingAll = true;
+    // The table is painted once, when every row is in, rather than after
+    // each slice of rows.
+    ui->tableView->setUpdatesEnabled(false);
     fetchSomeRows();
 }
 
@@ -527,6 +530,7 @@ void FileTab::fetchSomeRows()
     }
     m_fetchTimer.stop();
     m_fetchingAll = false;
+    ui->tableView->setUpdatesEnabled(true);
     handleFileCountChanged();
 }
 

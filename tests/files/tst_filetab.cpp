@@ -732,7 +732,12 @@ private Q_SLOTS:
         QSignalSpy counts(&tab, &FileTab::fileCountChanged);
         QVERIFY(QMetaObject::invokeMethod(&tab, "userSetFilter", Qt::DirectConnection,
                                           Q_ARG(QString, QString())));
+        // The table waits for every row before it paints again, and paints then.
+        auto *view = child<FileView>("tableView");
+        if (tab.fileModel()->canFetchMore())
+            QVERIFY(!view->updatesEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!tab.fileModel()->canFetchMore(), ScanTimeout);
+        QTRY_VERIFY(view->updatesEnabled());
         QCOMPARE(tab.fileModel()->rowCount(), 20000);
         // Once for the re-select and once at the end, not once per fetched block.
         QVERIFY(!counts.isEmpty());
