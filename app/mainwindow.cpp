@@ -25,9 +25,6 @@
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
-#include <atomic>
-#include <memory>
-
 bool MainWindow::s_adminInfoShown = false;
 bool MainWindow::s_minimizeMessagePending = true;
 
@@ -232,22 +229,13 @@ void MainWindow::queryOrvex(QList<QString> digests)
                 if (to)
                     QMetaObject::invokeMethod(to, "setProgressMaximum", Q_ARG(int, maximum));
             });
-            // One step per answer: steps taken while the window was busy are
-            // applied together instead of one relayed call each.
+            // One step per answer; the tab adds them to its bar once per turn.
             const QMetaMethod step = FileTab::staticMetaObject.method(
                 FileTab::staticMetaObject.indexOfSlot("setProgressStep()"));
-            auto steps = std::make_shared<std::atomic<int>>(0);
-            connect(
-                handler, &ProgressInterface::progressStep, relay,
-                [relay, to, step, steps] {
-                    if (steps->fetch_add(1) != 0)
-                        return;
-                    relay->post([to, step, steps] {
-                        for (int n = steps->exchange(0); n > 0 && to; --n)
-                            step.invoke(to);
-                    });
-                },
-                Qt::DirectConnection);
+            relay->forward(handler, &ProgressInterface::progressStep, [to, step] {
+                if (to)
+                    step.invoke(to);
+            });
         }
         connect(
             handler, &QThread::finished, relay,
