@@ -33,6 +33,8 @@ constexpr int AutomaticScanRetryMs = 300000;
 constexpr int MsecsPerMinute = 60000;
 // Files stored in one transaction at most.
 constexpr int FoundFilesBatch = 1000;
+// Registry answers handed to the table together at most.
+constexpr int AnswersBatch = 1000;
 // The longest the GUI thread spends fetching rows before it serves its events.
 constexpr int FetchSliceMs = 20;
 
@@ -119,6 +121,9 @@ FileTab::FileTab(QWidget *parent)
     m_foundFilesTimer.setSingleShot(true);
     m_foundFilesTimer.setInterval(0);
     connect(&m_foundFilesTimer, &QTimer::timeout, this, &FileTab::flushFoundFiles);
+    m_answersTimer.setSingleShot(true);
+    m_answersTimer.setInterval(0);
+    connect(&m_answersTimer, &QTimer::timeout, this, &FileTab::flushAnswers);
     m_progressStepTimer.setSingleShot(true);
     m_progressStepTimer.setInterval(0);
     connect(&m_progressStepTimer, &QTimer::timeout, this, &FileTab::applyProgressSteps);
@@ -435,7 +440,22 @@ void FileTab::OrvexQueryFinished()
 
 void FileTab::setOrvexDataPacked(QString p_packed_data)
 {
-    m_fileModel->setOrvexDataPacked(p_packed_data);
+    // A large query is answered by the hundred thousand; the table stores
+    // answers with equal values together, at the latest when the event loop
+    // next serves its timers, and before anything of the scan reads them.
+    m_answers.append(p_packed_data);
+    if (m_answers.size() >= AnswersBatch)
+        flushAnswers();
+    else if (!m_answersTimer.isActive())
+        m_answersTimer.start();
+}
+
+void FileTab::flushAnswers()
+{
+    m_answersTimer.stop();
+    if (m_answers.isEmpty())
+        return;
+    m_fileModel->setOrvexDataPackedBatch(std::exchange(m_answers, {}));
 }
 
 void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data)
@@ -458,6 +478,7 @@ void FileTab::handleFileScanFinished()
         return;
     m_scanRunning = false;
     flushFoundFiles();
+    flushAnswers();
     applyProgressSteps();
     m_scanLog->handleScanFinished();
     Q_EMIT fileScanFinished(m_fileModel->fileCount() != 0);
@@ -480,6 +501,8 @@ void FileTab::handleFileScanAborted()
     m_scanRunning = false;
     m_foundFilesTimer.stop();
     m_foundFiles.clear();
+    // Rows already answered stay.
+    flushAnswers();
     Q_EMIT fileScanAborted();
     returnToFilesPage();
     m_scanLog->handleScanAborted();

@@ -121,6 +121,7 @@ private:
     void setUpWorkers();
     void startScan(const QList<QFileInfo> &items, int scanType);
     void flushFoundFiles();
+    void flushAnswers();
     void applyProgressSteps();
     void resetProgressBar();
     void showEmptyScanMessage();
@@ -155,6 +156,10 @@ private:
     QList<QString> m_foundFiles;
     int m_foundFilesScanType = FullScan;
     QTimer m_foundFilesTimer;
+
+    // Registry answers not stored yet.
+    QList<QString> m_answers;
+    QTimer m_answersTimer;
 
     // Registry answers counted by setProgressStep() and not shown yet.
     int m_progressSteps = 0;

@@ -10,10 +10,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHash>
+#include <QSet>
 #include <QSqlError>
 #include <QTextStream>
 
 namespace {
+struct Answer
+{
+    QString digest;
+    QString rateText;
+    QString lastSeen;
+    int rate = 0;
+};
+
 const QString TableName = QStringLiteral("items");
 
 QString statement(const char *text)
@@ -48,6 +58,26 @@ bool unpackDigestRecord(const QString &packed, QString *path, QString *sha1, QSt
     *sha1 = packed.mid(sha1Bar + 1, md5Bar - sha1Bar - 1);
     *md5 = packed.mid(md5Bar + 1);
     return isDigestField(*sha1, 40) && isDigestField(*md5, 32);
+}
+
+// A registry result record is "digest|rate|last seen"; the rate may come as a
+// decimal fraction, which counts truncated toward zero.
+bool unpackAnswer(const QString &packed, Answer *answer)
+{
+    const QStringList fields = packed.split(u'|');
+    if (fields.size() != 3) {
+        qWarning().noquote()
+            << QStringLiteral("SqlModel::setOrvexDataPacked() couldn't unpack '%1'").arg(packed);
+        return false;
+    }
+    answer->digest = fields.at(0);
+    answer->rateText = fields.at(1);
+    answer->lastSeen = fields.at(2);
+    bool isInteger = false;
+    answer->rate = answer->rateText.toInt(&isInteger);
+    if (!isInteger)
+        answer->rate = static_cast<int>(answer->rateText.toDouble());
+    return true;
 }
 
 // A file-information record is "name|md5|sha1|path|size|rate|last seen|check
@@ -166,6 +196,14 @@ SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
     m_updateAnswer.prepare(
         statement("UPDATE %1 SET detection_rate = ?, last_seen = ?, check_state = ?, status = "
                   "?, scan_time = ? WHERE md5 = ?"));
+    QStringList digests;
+    for (int i = 0; i < DigestsPerUpdate; ++i)
+        digests << QStringLiteral("?");
+    m_updateAnswers = QSqlQuery(db);
+    m_updateAnswers.prepare(
+        statement("UPDATE %1 SET detection_rate = ?, last_seen = ?, check_state = ?, status = "
+                  "?, scan_time = ? WHERE md5 IN ( ") +
+        digests.join(QStringLiteral(", ")) + QStringLiteral(" )"));
     m_selectPathsForDigest = QSqlQuery(db);
     m_selectPathsForDigest.setForwardOnly(true);
     m_selectPathsForDigest.prepare(statement("SELECT path FROM %1 WHERE md5 = ?"));
@@ -368,38 +406,101 @@ void SqlModel::setUnableToOpenFile(QString p_path)
 
 void SqlModel::setOrvexDataPacked(QString p_packed_data)
 {
-    const QStringList fields = p_packed_data.split(u'|');
-    if (fields.size() != 3) {
-        qWarning().noquote() << QStringLiteral(
-                                    "SqlModel::setOrvexDataPacked() couldn't unpack '%1'")
-                                    .arg(p_packed_data);
+    Answer answer;
+    if (!unpackAnswer(p_packed_data, &answer))
         return;
-    }
-    const QString &digest = fields.at(0);
-    const QString &rateText = fields.at(1);
-    const QString &lastSeen = fields.at(2);
-
-    bool isInteger = false;
-    int rate = rateText.toInt(&isInteger);
-    if (!isInteger)
-        rate = static_cast<int>(rateText.toDouble()); // truncates toward zero
-
-    QString status;
-    if (rate > 0) {
-        Q_EMIT malwareFound(pathsFromDigest(digest).value(0));
-        status = tr("Malware detected.");
-    } else {
-        status = tr("Not detected as malware.");
-    }
+    if (answer.rate > 0)
+        Q_EMIT malwareFound(pathsFromDigest(answer.digest).value(0));
 
     joinWriteBatch();
-    m_updateAnswer.addBindValue(rateText);
-    m_updateAnswer.addBindValue(lastSeen);
+    m_updateAnswer.addBindValue(answer.rateText);
+    m_updateAnswer.addBindValue(answer.lastSeen);
     m_updateAnswer.addBindValue(int(Checked));
-    m_updateAnswer.addBindValue(status);
+    m_updateAnswer.addBindValue(answerStatus(answer.rate));
     m_updateAnswer.addBindValue(currentScanTimeText());
-    m_updateAnswer.addBindValue(digest);
+    m_updateAnswer.addBindValue(answer.digest);
     exec(m_updateAnswer);
+}
+
+void SqlModel::setOrvexDataPackedBatch(const QList<QString> &p_packed_data)
+{
+    // Most answers of a scan carry the same values (every file the registry
+    // does not know has rate -1 and last seen 0), and binding a value costs
+    // more than the row it changes: answers with equal values are grouped and
+    // each group is stored a hundred digests per statement.
+    struct Group
+    {
+        QString rateText;
+        QString lastSeen;
+        int rate = 0;
+        QList<QString> digests;
+    };
+    QList<Group> groups;
+    QHash<QString, qsizetype> groupOfValues; // rate text and last seen -> group
+    QSet<QString> grouped;
+    QList<QString> malware;
+    const auto storeGroups = [&] {
+        joinWriteBatch();
+        const QString scanTime = currentScanTimeText();
+        for (const Group &group : std::as_const(groups))
+            updateAnswers(group.rateText, group.lastSeen, answerStatus(group.rate), scanTime,
+                          group.digests);
+        groups.clear();
+        groupOfValues.clear();
+        grouped.clear();
+        // Told once the rows carry their verdict.
+        for (const QString &digest : std::as_const(malware))
+            Q_EMIT malwareFound(pathsFromDigest(digest).value(0));
+        malware.clear();
+    };
+
+    for (const QString &record : p_packed_data) {
+        Answer answer;
+        if (!unpackAnswer(record, &answer))
+            continue;
+        // A digest answered twice keeps its later answer, as one by one.
+        if (grouped.contains(answer.digest))
+            storeGroups();
+        const QString values = answer.rateText + u'|' + answer.lastSeen;
+        auto found = groupOfValues.constFind(values);
+        if (found == groupOfValues.constEnd()) {
+            found = groupOfValues.insert(values, groups.size());
+            groups.append(Group{answer.rateText, answer.lastSeen, answer.rate, {}});
+        }
+        groups[*found].digests.append(answer.digest);
+        grouped.insert(answer.digest);
+        if (answer.rate > 0)
+            malware.append(answer.digest);
+    }
+    if (!groups.isEmpty())
+        storeGroups();
+}
+
+void SqlModel::updateAnswers(const QString &rateText, const QString &lastSeen,
+                             const QString &status, const QString &scanTime,
+                             const QList<QString> &digests)
+{
+    for (qsizetype next = 0; next < digests.size(); next += DigestsPerUpdate) {
+        const qsizetype count = qMin<qsizetype>(DigestsPerUpdate, digests.size() - next);
+        QSqlQuery &update = count == 1 ? m_updateAnswer : m_updateAnswers;
+        int value = 0;
+        update.bindValue(value++, rateText);
+        update.bindValue(value++, lastSeen);
+        update.bindValue(value++, int(Checked));
+        update.bindValue(value++, status);
+        update.bindValue(value++, scanTime);
+        // A short last group fills the list with its last digest again; a
+        // digest listed twice changes its rows once.
+        const int digestCount = count == 1 ? 1 : DigestsPerUpdate;
+        for (int i = 0; i < digestCount; ++i)
+            update.bindValue(value++, digests.at(next + qMin<qsizetype>(i, count - 1)));
+        exec(update);
+    }
+}
+
+QString SqlModel::answerStatus(int rate)
+{
+    return rate > 0 ? tr("Malware detected.") : tr("Not detected as malware.");
 }
 
 QString SqlModel::currentScanTimeText()

@@ -83,6 +83,9 @@ public Q_SLOTS:
     void setDigestData(QString p_packed_data);
     void setUnableToOpenFile(QString p_path);
     void setOrvexDataPacked(QString p_packed_data);
+    // The same rows as setOrvexDataPacked() for each record in turn, with far
+    // fewer statements. malwareFound follows the stored rows.
+    void setOrvexDataPackedBatch(const QList<QString> &p_packed_data);
     void clearNonMaliciousEntries();
     void clearAbortedEntries();
     void clearQuickScanFiles();
@@ -102,6 +105,9 @@ private:
     void vacuum();
     void emitFileCountChanged();
     QString currentScanTimeText();
+    static QString answerStatus(int rate);
+    void updateAnswers(const QString &rateText, const QString &lastSeen, const QString &status,
+                       const QString &scanTime, const QList<QString> &digests);
 
     QMap<QString, QString> m_headers; // column name -> header label, in column order
     QString m_orderByClause;
@@ -126,5 +132,8 @@ private:
     QSqlQuery m_updateDigests;
     QSqlQuery m_updateUnableToOpen;
     QSqlQuery m_updateAnswer;
+    // Answers with equal values that updateAnswers() stores with one statement.
+    static constexpr int DigestsPerUpdate = 100;
+    QSqlQuery m_updateAnswers;
     QSqlQuery m_selectPathsForDigest;
 };

@@ -472,6 +472,88 @@ private Q_SLOTS:
         QVERIFY(tableValue("SELECT check_state FROM items").isNull());
     }
 
+    void manyAnswersAreStoredAsOneByOne()
+    {
+        // 260 files, two of them sharing a digest. The answers form groups of
+        // equal values larger and smaller than one statement takes, a lone
+        // one, fractions, a malformed record, a digest nobody has, and a digest
+        // answered twice with different values.
+        QList<QString> paths;
+        for (int i = 0; i < 260; ++i)
+            paths << makeFile(QStringLiteral("answer%1.exe").arg(i));
+        m_model->addFiles(paths, 1);
+        for (int i = 0; i < paths.size(); ++i)
+            m_model->setDigestData(
+                QStringLiteral("%1|%2|%3")
+                    .arg(paths.at(i), sha1Number(i), md5Number(i == 259 ? 258 : i)));
+        QList<QString> answers;
+        for (int i = 0; i < 259; ++i) {
+            QString rate = QStringLiteral("-1");
+            QString lastSeen = QStringLiteral("1970-01-01 01:00:00");
+            if (i % 37 == 0) {
+                rate = QString::number(i % 5 + 1);
+                lastSeen =
+                    QStringLiteral("2010-06-01 14:03:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
+            } else if (i % 50 == 3) {
+                rate = QStringLiteral("0.5");
+            } else if (i == 77) {
+                rate = QStringLiteral("0");
+            }
+            answers << QStringLiteral("%1|%2|%3").arg(md5Number(i), rate, lastSeen);
+            if (i == 120)
+                answers << QStringLiteral("broken|record");
+            if (i == 140)
+                answers << md5Number(999) + QStringLiteral("|3|2011-01-01 00:00:00");
+        }
+        answers << md5Number(5) + QStringLiteral("|7|2012-02-02 02:02:02");
+        answers << md5Number(37) + QStringLiteral("|-1|1970-01-01 01:00:00");
+
+        const QString columns = QStringLiteral(
+            "SELECT path, detection_rate, last_seen, check_state, status FROM items ORDER BY id");
+        QSignalSpy foundOneByOne(m_model, &SqlModel::malwareFound);
+        QTest::ignoreMessage(QtWarningMsg,
+                             "SqlModel::setOrvexDataPacked() couldn't unpack 'broken|record'");
+        for (const QString &answer : std::as_const(answers))
+            m_model->setOrvexDataPacked(answer);
+        const QList<QVariantList> oneByOne = tableRows(columns);
+        QList<QString> pathsOneByOne;
+        for (const QList<QVariant> &signal : std::as_const(foundOneByOne))
+            pathsOneByOne << signal.first().toString();
+
+        runSql("UPDATE items SET detection_rate = NULL, last_seen = NULL, check_state = NULL, "
+               "status = NULL, scan_time = NULL");
+        QSignalSpy foundTogether(m_model, &SqlModel::malwareFound);
+        // Each malware report comes once its row carries the verdict.
+        QList<int> statesWhenFound;
+        connect(m_model, &SqlModel::malwareFound, this, [&statesWhenFound](const QString &path) {
+            statesWhenFound << tableValue(QStringLiteral("SELECT check_state FROM items WHERE "
+                                                         "path = '%1'")
+                                              .arg(path))
+                                   .toInt();
+        });
+        QTest::ignoreMessage(QtWarningMsg,
+                             "SqlModel::setOrvexDataPacked() couldn't unpack 'broken|record'");
+        m_model->setOrvexDataPackedBatch(answers);
+        const QList<QVariantList> together = tableRows(columns);
+
+        QCOMPARE(together, oneByOne);
+        QCOMPARE(tableValue("SELECT COUNT(*) FROM items WHERE scan_time IS NULL").toInt(), 0);
+        QCOMPARE(together.at(5).at(1), QVariant(7));
+        QCOMPARE(together.at(37).at(1), QVariant(-1));
+        QCOMPARE(together.at(37).at(4).toString(), QStringLiteral("Not detected as malware."));
+        QCOMPARE(together.at(259).at(1), together.at(258).at(1));
+        QCOMPARE(tableValue("SELECT COUNT(*) FROM items WHERE check_state = 4").toInt(), 259 + 1);
+        QList<QString> pathsTogether;
+        for (const QList<QVariant> &signal : std::as_const(foundTogether))
+            pathsTogether << signal.first().toString();
+        QCOMPARE(pathsTogether.size(), 9);
+        pathsTogether.sort();
+        pathsOneByOne.sort();
+        QCOMPARE(pathsTogether, pathsOneByOne);
+        QCOMPARE(statesWhenFound.count(4), statesWhenFound.size() - 1);
+        QCOMPARE(statesWhenFound.count(0), 1); // the digest nobody has
+    }
+
     void answerForAnUnknownDigestFindsNoPath()
     {
         QSignalSpy found(m_model, &SqlModel::malwareFound);
