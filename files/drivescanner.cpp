@@ -172,11 +172,16 @@ void DriveScanner::run()
     connect(
         finder.get(), &FileFinder::fileFound, this,
         [this, relay, walk, type, extensions, exclusions, swapFiles](const QString &path) {
-            if (type == QuickScan && !keptByQuickScan(path, extensions, exclusions, swapFiles))
+            // The size is read here too: the table needs it for every row, and
+            // this thread waits for the GUI thread most of the walk.
+            const FileStatus status = FileStatus::of(path);
+            if (type == QuickScan &&
+                !keptByQuickScan(path, status, extensions, exclusions, swapFiles))
                 return;
-            relay->post([this, walk, type, path] {
+            const qint64 bytes = status.exists() ? status.size() : -1;
+            relay->post([this, walk, type, path, bytes] {
                 if (isCurrentWalk(walk))
-                    reportFile(path, type);
+                    reportFile(path, type, bytes);
             });
         },
         onFinderThread);
@@ -212,14 +217,14 @@ bool DriveScanner::keptByQuickScan(const QString &path) const
         QMutexLocker locker(&m_mutex);
         swapFiles = m_swapFiles;
     }
-    return keptByQuickScan(path, m_extensions, m_exclusions, swapFiles);
+    return keptByQuickScan(path, FileStatus::of(path), m_extensions, m_exclusions, swapFiles);
 }
 
-bool DriveScanner::keptByQuickScan(const QString &path, const QList<QString> &extensions,
+bool DriveScanner::keptByQuickScan(const QString &path, const FileStatus &status,
+                                   const QList<QString> &extensions,
                                    const QList<QString> &exclusions,
                                    const QList<QString> &swapFiles)
 {
-    const FileStatus status = FileStatus::of(path);
     if (status.size() > QuickScanSizeLimit)
         return false;
 
@@ -250,7 +255,7 @@ void DriveScanner::addFile(QString path)
     reportFile(path, FullScan);
 }
 
-void DriveScanner::reportFile(const QString &path, int scanType)
+void DriveScanner::reportFile(const QString &path, int scanType, qint64 bytes)
 {
     // Files the finder met before it saw a stop are not reported after it. The
     // finder clears its stop request when its run begins; a stop that came
@@ -259,7 +264,9 @@ void DriveScanner::reportFile(const QString &path, int scanType)
         forwardStopToFinder();
         return;
     }
+    m_reportedBytes = bytes;
     Q_EMIT fileFound(path, scanType);
+    m_reportedBytes = NotMeasured;
 }
 
 bool DriveScanner::isCurrentWalk(quint64 walk) const

@@ -10,6 +10,7 @@
 #include <functional>
 
 class FileFinder;
+class FileStatus;
 class SlicedRelay;
 
 // Drives one file scan: walks the given items with a FileFinder and reports
@@ -51,6 +52,12 @@ public:
     // the live list of the running system. Read once at the start of each scan.
     void setSwapFileSource(std::function<QList<QString>()> source);
 
+    // While fileFound is being emitted for a file of the walk: the size its
+    // finder's thread saw (-1 when it could not be read). NotMeasured otherwise,
+    // and for files given through addFile() and handleFileFound().
+    static constexpr qint64 NotMeasured = -2;
+    qint64 reportedFileBytes() const { return m_reportedBytes; }
+
     // Deletes the finder of the last scan, if any; the stop request stays.
     // Called while the scanner's own thread is idle.
     void reset() override;
@@ -70,9 +77,10 @@ protected:
 
 private:
     bool keptByQuickScan(const QString &path) const;
-    static bool keptByQuickScan(const QString &path, const QList<QString> &extensions,
-                                const QList<QString> &exclusions, const QList<QString> &swapFiles);
-    void reportFile(const QString &path, int scanType);
+    static bool keptByQuickScan(const QString &path, const FileStatus &status,
+                                const QList<QString> &extensions, const QList<QString> &exclusions,
+                                const QList<QString> &swapFiles);
+    void reportFile(const QString &path, int scanType, qint64 bytes = NotMeasured);
     void forwardStopToFinder();
     bool isCurrentWalk(quint64 walk) const;
     void handleFinderStopped(quint64 walk);
@@ -96,4 +104,5 @@ private:
     quint64 m_walk = 0;
     QList<QString> m_swapFiles;
     bool m_finderStopped = false;
+    qint64 m_reportedBytes = NotMeasured;
 };

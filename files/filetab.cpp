@@ -162,7 +162,9 @@ void FileTab::setUpWorkers()
     connect(scanner, &ProgressInterface::progressStatus, this, &FileTab::setProgressStatus);
     connect(scanner, &ProgressInterface::progressMaximum, this, &FileTab::setProgressMaximum);
     connect(scanner, &ProgressInterface::progressValue, this, &FileTab::setProgressValue);
-    connect(scanner, &DriveScanner::fileFound, this, &FileTab::receiveDriveScanResult);
+    // Direct: the slot takes the size the walk read while the report is made.
+    connect(scanner, &DriveScanner::fileFound, this, &FileTab::receiveDriveScanResult,
+            Qt::DirectConnection);
     connect(scanner, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
     connect(scanner, &DriveScanner::scanFinished, this, &FileTab::handleDriveScanFinished);
 
@@ -364,6 +366,8 @@ void FileTab::receiveDriveScanResult(QString p_path, int p_scan_type)
         flushFoundFiles();
     m_foundFilesScanType = p_scan_type;
     m_foundFiles.append(p_path);
+    const qint64 bytes = m_driveScanner->reportedFileBytes();
+    m_foundFileBytes.append(bytes == DriveScanner::NotMeasured ? SqlModel::NotMeasured : bytes);
     // A fast walk keeps the event loop busy with its reports and the timer
     // waits; a bounded batch keeps each insert short.
     if (m_foundFiles.size() >= FoundFilesBatch)
@@ -377,7 +381,8 @@ void FileTab::flushFoundFiles()
     m_foundFilesTimer.stop();
     if (m_foundFiles.isEmpty())
         return;
-    m_fileModel->addFiles(std::exchange(m_foundFiles, {}), m_foundFilesScanType);
+    m_fileModel->addFiles(std::exchange(m_foundFiles, {}), m_foundFilesScanType,
+                          std::exchange(m_foundFileBytes, {}));
 }
 
 void FileTab::handleDriveScanFinished()
@@ -501,6 +506,7 @@ void FileTab::handleFileScanAborted()
     m_scanRunning = false;
     m_foundFilesTimer.stop();
     m_foundFiles.clear();
+    m_foundFileBytes.clear();
     // Rows already answered stay.
     flushAnswers();
     Q_EMIT fileScanAborted();

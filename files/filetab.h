@@ -154,6 +154,8 @@ private:
     // Files reported by the walk and not yet stored: they are inserted in one
     // transaction per pass of the event loop instead of one statement each.
     QList<QString> m_foundFiles;
+    // Their sizes as the walk read them.
+    QList<qint64> m_foundFileBytes;
     int m_foundFilesScanType = FullScan;
     QTimer m_foundFilesTimer;
 

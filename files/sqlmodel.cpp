@@ -347,11 +347,12 @@ QString SqlModel::sizeText(qint64 bytes)
     return QLocale::system().formattedDataSize(bytes, 2, QLocale::DataSizeTraditionalFormat);
 }
 
-void SqlModel::bindFile(QSqlQuery &insert, const QString &path, int scanType)
+void SqlModel::bindFile(QSqlQuery &insert, const QString &path, int scanType, qint64 bytes)
 {
     const QFileInfo info(path);
     const QString absolute = QDir::toNativeSeparators(info.absoluteFilePath());
-    const qint64 bytes = FileProperties::sizeOf(absolute);
+    if (bytes == NotMeasured)
+        bytes = FileProperties::sizeOf(absolute);
     insert.addBindValue(info.fileName());
     insert.addBindValue(absolute);
     insert.addBindValue(sizeText(bytes));
@@ -367,17 +368,25 @@ void SqlModel::addFile(QString p_path, int p_scan_type)
 
 void SqlModel::addFiles(QList<QString> p_paths, int p_scan_type)
 {
+    addFiles(p_paths, p_scan_type, {});
+}
+
+void SqlModel::addFiles(const QList<QString> &paths, int scanType, const QList<qint64> &sizes)
+{
     const Transaction transaction(database());
+    const auto bytes = [&sizes](qsizetype i) { return sizes.value(i, NotMeasured); };
     // A full scan stores files by the hundred thousand; running a statement
     // costs more than the row it inserts, so they go in a hundred at a time.
     qsizetype next = 0;
-    for (; next + RowsPerInsert <= p_paths.size(); next += RowsPerInsert) {
+    for (; next + RowsPerInsert <= paths.size(); next += RowsPerInsert) {
         for (qsizetype i = next; i < next + RowsPerInsert; ++i)
-            bindFile(m_insertFiles, p_paths.at(i), p_scan_type);
+            bindFile(m_insertFiles, paths.at(i), scanType, bytes(i));
         exec(m_insertFiles);
     }
-    for (; next < p_paths.size(); ++next)
-        addFile(p_paths.at(next), p_scan_type);
+    for (; next < paths.size(); ++next) {
+        bindFile(m_insertFile, paths.at(next), scanType, bytes(next));
+        exec(m_insertFile);
+    }
 }
 
 void SqlModel::setDigestData(QString p_packed_data)

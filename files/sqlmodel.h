@@ -46,6 +46,11 @@ public:
     using QSqlTableModel::removeRows;
     using QSqlTableModel::setData;
 
+    // addFiles() with each file's size already read (in bytes, -1 when it
+    // could not be); a size of NotMeasured is read here.
+    static constexpr qint64 NotMeasured = -2;
+    void addFiles(const QList<QString> &paths, int scanType, const QList<qint64> &bytes);
+
     QList<QString> filesToDigest(int limit);
     QList<QString> pathsFromDigest(const QString &md5);
     int fileCount();
@@ -126,7 +131,7 @@ private:
     // Statements that run once per file or per answer, prepared once.
     // Rows that addFiles() inserts with one statement.
     static constexpr int RowsPerInsert = 100;
-    void bindFile(QSqlQuery &insert, const QString &path, int scanType);
+    void bindFile(QSqlQuery &insert, const QString &path, int scanType, qint64 bytes = NotMeasured);
     QSqlQuery m_insertFile;
     QSqlQuery m_insertFiles;
     QSqlQuery m_updateDigests;

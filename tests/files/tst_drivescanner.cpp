@@ -147,6 +147,46 @@ private Q_SLOTS:
         QCOMPARE(log.finished, 1);
     }
 
+    // Each file of a walk comes with the size its finder's thread read, so the
+    // table need not read it again on the GUI thread.
+    void reportsCarryTheSizeTheWalkRead_data()
+    {
+        QTest::addColumn<bool>("quick");
+        QTest::newRow("quick scan") << true;
+        QTest::newRow("full scan") << false;
+    }
+
+    void reportsCarryTheSizeTheWalkRead()
+    {
+        QFETCH(bool, quick);
+        DriveScanner scanner;
+        if (quick)
+            scanner.setExtensions(QuickExtensions);
+        scanner.setSwapFileSource([] { return QList<QString>(); });
+        scanner.setDrives({m_tree});
+        QMap<QString, qint64> reported;
+        connect(&scanner, &DriveScanner::fileFound, this,
+                [&scanner, &reported](const QString &path, int) {
+                    reported.insert(path, scanner.reportedFileBytes());
+                });
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+
+        QVERIFY(reported.size() >= (quick ? 11 : 19));
+        QCOMPARE(reported.value(at("exact.exe")), DriveScanner::QuickScanSizeLimit);
+        // A name that is not UTF-8 cannot be found again from its text.
+        QCOMPARE(reported.take(QFile::decodeName(m_badName)), qint64(-1));
+        for (auto file = reported.cbegin(); file != reported.cend(); ++file)
+            QCOMPARE(file.value(), QFileInfo(file.key()).size());
+        QCOMPARE(scanner.reportedFileBytes(), DriveScanner::NotMeasured);
+
+        // A file handed over one by one was not measured by any walk.
+        reported.clear();
+        scanner.addFile(at("tool"));
+        QCOMPARE(reported.value(at("tool")), DriveScanner::NotMeasured);
+    }
+
     void gettersForTheScanLog()
     {
         DriveScanner scanner;

@@ -101,6 +101,7 @@ struct Row
     QVariant checkState;
     QVariant rate;
     QVariant background;
+    QString size;
 };
 
 // Every row of the table, by path.
@@ -114,7 +115,8 @@ QMap<QString, Row> rowsByPath(SqlModel *model)
                     {cell(SqlModel::NameSection).toString(),
                      cell(SqlModel::StatusSection).toString(), cell(SqlModel::CheckStateSection),
                      cell(SqlModel::DetectionRateSection),
-                     model->data(model->index(row, SqlModel::NameSection), Qt::BackgroundRole)});
+                     model->data(model->index(row, SqlModel::NameSection), Qt::BackgroundRole),
+                     cell(SqlModel::SizeSection).toString()});
     }
     return rows;
 }
@@ -326,6 +328,9 @@ private Q_SLOTS:
         QCOMPARE(rows.value(clean).rate.toInt(), 0);
         QCOMPARE(rows.value(unknown).rate.toInt(), -1);
         QCOMPARE(rows.value(odd).name, QStringLiteral("odd|name <b>.txt"));
+        // Sizes as the walk read them, each on its own row.
+        for (const QString &file : {bad, clean, unknown, odd})
+            QCOMPARE(rows.value(file).size, SqlModel::sizeText(QFileInfo(file).size()));
         // Malware comes first.
         QCOMPARE(tab.fileModel()->rowPath(0), bad);
 

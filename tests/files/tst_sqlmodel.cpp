@@ -287,6 +287,26 @@ private Q_SLOTS:
         QCOMPARE(rows.at(120).at(2).toString(), QStringLiteral("unknown size"));
     }
 
+    void sizesReadByTheWalkAreStoredAsGiven()
+    {
+        // A measured size is taken as it is (here one that differs from the
+        // file on purpose); an unmeasured one is read from the file.
+        QList<QString> paths;
+        QList<qint64> sizes;
+        for (int i = 0; i < 103; ++i) {
+            paths << makeFile(QStringLiteral("sized%1.exe").arg(i), 10);
+            sizes << (i % 3 == 0 ? SqlModel::NotMeasured : i == 1 ? -1 : 2048 + i);
+        }
+        m_model->addFiles(paths, 1, sizes);
+        const QList<QVariantList> rows = tableRows("SELECT bytes, size FROM items ORDER BY id");
+        QCOMPARE(rows.size(), paths.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            const qint64 expected = i % 3 == 0 ? 10 : i == 1 ? -1 : 2048 + i;
+            QCOMPARE(rows.at(i).at(0).toLongLong(), qMax<qint64>(expected, 0));
+            QCOMPARE(rows.at(i).at(1).toString(), SqlModel::sizeText(expected));
+        }
+    }
+
     void addFilesJoinsATransactionAlreadyOpen()
     {
         QSqlDatabase db = QSqlDatabase::database();
