@@ -420,15 +420,8 @@ void SqlModel::setOrvexDataPacked(QString p_packed_data)
         return;
     if (answer.rate > 0)
         Q_EMIT malwareFound(pathsFromDigest(answer.digest).value(0));
-
-    joinWriteBatch();
-    m_updateAnswer.addBindValue(answer.rateText);
-    m_updateAnswer.addBindValue(answer.lastSeen);
-    m_updateAnswer.addBindValue(int(Checked));
-    m_updateAnswer.addBindValue(answerStatus(answer.rate));
-    m_updateAnswer.addBindValue(currentScanTimeText());
-    m_updateAnswer.addBindValue(answer.digest);
-    exec(m_updateAnswer);
+    updateAnswers(answer.rateText, answer.lastSeen, answerStatus(answer.rate),
+                  currentScanTimeText(), {answer.digest});
 }
 
 void SqlModel::setOrvexDataPackedBatch(const QList<QString> &p_packed_data)
@@ -449,7 +442,6 @@ void SqlModel::setOrvexDataPackedBatch(const QList<QString> &p_packed_data)
     QSet<QString> grouped;
     QList<QString> malware;
     const auto storeGroups = [&] {
-        joinWriteBatch();
         const QString scanTime = currentScanTimeText();
         for (const Group &group : std::as_const(groups))
             updateAnswers(group.rateText, group.lastSeen, answerStatus(group.rate), scanTime,
@@ -489,6 +481,7 @@ void SqlModel::updateAnswers(const QString &rateText, const QString &lastSeen,
                              const QString &status, const QString &scanTime,
                              const QList<QString> &digests)
 {
+    joinWriteBatch();
     for (qsizetype next = 0; next < digests.size(); next += DigestsPerUpdate) {
         const qsizetype count = qMin<qsizetype>(DigestsPerUpdate, digests.size() - next);
         QSqlQuery &update = count == 1 ? m_updateAnswer : m_updateAnswers;

@@ -111,6 +111,7 @@ private:
     void emitFileCountChanged();
     QString currentScanTimeText();
     static QString answerStatus(int rate);
+    // Gives every row of these digests the same answer, in the write batch.
     void updateAnswers(const QString &rateText, const QString &lastSeen, const QString &status,
                        const QString &scanTime, const QList<QString> &digests);
 
