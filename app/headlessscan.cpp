@@ -4,6 +4,8 @@
 #include "files/digestcalculator.h"
 #include "files/drivescanner.h"
 #include "files/filescanlog.h"
+#include "files/filescanpipeline.h"
+#include "files/slicedrelay.h"
 #include "files/sqlmodel.h"
 #include "platform/filestatus.h"
 #include "platform/serveraddress.h"
@@ -19,12 +21,11 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTextStream>
@@ -40,10 +41,7 @@ namespace {
 const QString ApplicationVersion = QStringLiteral("beta 2");
 const QString ProgramName = QStringLiteral("winorvex");
 
-// Found files go to the table in batches: one transaction per batch instead of
-// one per file, and nobody looks at the table during the walk.
-constexpr int InsertBatchSize = 1000;
-constexpr qint64 ProgressIntervalMs = 100;
+constexpr int ProgressIntervalMs = 100;
 
 const QString ItemsTable = QStringLiteral("items");
 
@@ -122,21 +120,17 @@ struct HeadlessScan::Session
         if (!db.open())
             qCritical() << "HeadlessScan::Session() Unable to create the database!";
         model = std::make_unique<SqlModel>();
-        scanLog = std::make_unique<FileScanLog>();
-        driveScanner = std::make_unique<DriveScanner>();
-        digestCalculator = std::make_unique<DigestCalculator>();
+        pipeline = std::make_unique<FileScanPipeline>(model.get());
         cache = std::make_unique<OrvexCache>();
-        scanLog->setFileModel(model.get());
-        scanLog->setDriveScanner(driveScanner.get());
     }
 
     ~Session()
     {
+        if (handler)
+            handler->userRequestStop();
         handler.reset();
         cache.reset();
-        digestCalculator.reset();
-        driveScanner.reset();
-        scanLog.reset();
+        pipeline.reset();
         model.reset();
         QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
         QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
@@ -154,9 +148,7 @@ struct HeadlessScan::Session
     }
 
     std::unique_ptr<SqlModel> model;
-    std::unique_ptr<FileScanLog> scanLog;
-    std::unique_ptr<DriveScanner> driveScanner;
-    std::unique_ptr<DigestCalculator> digestCalculator;
+    std::unique_ptr<FileScanPipeline> pipeline;
     std::unique_ptr<OrvexCache> cache;
     std::unique_ptr<OrvexHandler> handler;
 };
@@ -165,6 +157,8 @@ HeadlessScan::HeadlessScan(QIODevice *out, QIODevice *err, QObject *parent)
     : QObject(parent), m_out(out), m_err(err)
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
+    m_progressTimer.setInterval(ProgressIntervalMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(); });
 }
 
 HeadlessScan::~HeadlessScan()
@@ -172,12 +166,8 @@ HeadlessScan::~HeadlessScan()
     // Destroyed mid-scan (the application is going away): stop the workers so
     // that their threads end quickly; their objects wait for them.
     for (Session *session : {m_session.get(), m_endingSession.get()}) {
-        if (!session)
-            continue;
-        if (session->handler)
+        if (session && session->handler)
             session->handler->userRequestStop();
-        session->digestCalculator->userRequestStop();
-        session->driveScanner->userRequestStop();
     }
 }
 
@@ -320,7 +310,7 @@ bool HeadlessScan::parse(const QStringList &arguments, QStringList *paths)
 
 void HeadlessScan::start(const QStringList &arguments)
 {
-    if (m_phase != Phase::Idle) {
+    if (m_state != State::Idle) {
         qWarning() << "HeadlessScan::start() called while a scan runs";
         return;
     }
@@ -355,186 +345,109 @@ void HeadlessScan::start(const QStringList &arguments)
 void HeadlessScan::startScan(const QStringList &paths)
 {
     m_session = std::make_unique<Session>();
-    Session &s = *m_session;
+    FileScanPipeline *pipeline = m_session->pipeline.get();
 
-    connect(s.scanLog.get(), &FileScanLog::scanSummary, this,
+    connect(pipeline->scanLog(), &FileScanLog::scanSummary, this,
             [this](const QString &summary) { m_summary = summary; });
-
-    DriveScanner *scanner = s.driveScanner.get();
-    connect(scanner, &DriveScanner::fileFound, this, &HeadlessScan::receiveDriveScanResult);
-    connect(scanner, &DriveScanner::scanFinished, this, &HeadlessScan::handleDriveScanFinished);
-    connect(scanner, &ProgressInterface::userStopped, this, &HeadlessScan::handleFileScanAborted);
-    connect(scanner, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
-
-    DigestCalculator *digests = s.digestCalculator.get();
-    connect(digests, &DigestCalculator::setDigestData, this, &HeadlessScan::handleDigestData);
-    connect(digests, &DigestCalculator::unableToOpenFile, this,
-            &HeadlessScan::handleUnableToOpenFile);
-    connect(digests, &DigestCalculator::digestsFound, this, &HeadlessScan::sendDigestsToOrvex);
-    connect(digests, &ProgressInterface::userStopped, this, &HeadlessScan::handleFileScanAborted);
-    connect(digests, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
+    connect(pipeline, &FileScanPipeline::progressStatus, this, &HeadlessScan::handleStatus);
+    connect(pipeline, &FileScanPipeline::walkFinished, this,
+            [this] { m_walkMs = m_phaseTimer.restart(); });
+    connect(pipeline, &FileScanPipeline::digestStarting, this, &HeadlessScan::handleDigestStarting);
+    connect(pipeline, &FileScanPipeline::queryRequested, this, &HeadlessScan::sendDigestsToOrvex);
+    connect(pipeline, &FileScanPipeline::queryStopRequested, this, [this] {
+        if (m_session && m_session->handler)
+            m_session->handler->userRequestStop();
+    });
+    connect(pipeline, &FileScanPipeline::finished, this, &HeadlessScan::finishScan);
+    connect(pipeline, &FileScanPipeline::aborted, this, &HeadlessScan::finishScan);
 
     QList<QString> items;
     for (const QString &path : paths)
         items.append(QFileInfo(path).absoluteFilePath());
     m_singleFile = items.size() == 1 && FileStatus::of(items.first()).isRegular();
-    scanner->setExtensions(m_quick ? DriveScanner::quickScanExtensions() : QList<QString>());
-    scanner->setDrives(items);
 
-    m_phase = Phase::Walking;
+    m_state = State::Scanning;
     m_phaseTimer.start();
-    s.scanLog->handleScanStarted();
-    scanner->start(QThread::LowPriority);
-    showProgress(true);
+    pipeline->start(items, m_quick ? FileScanPipeline::QuickScan : FileScanPipeline::FullScan);
+    showProgress();
+    if (m_progressShown)
+        m_progressTimer.start();
 }
 
-void HeadlessScan::receiveDriveScanResult(QString path, int scanType)
+void HeadlessScan::handleDigestStarting(QList<QString> paths)
 {
-    Q_UNUSED(scanType)
-    if (m_phase != Phase::Walking)
+    if (!paths.isEmpty() || !m_session)
         return;
-    m_foundFiles.append(path);
-    ++m_filesFound;
-    if (m_foundFiles.size() >= InsertBatchSize)
-        flushFoundFiles();
-    showProgress(false);
-}
-
-void HeadlessScan::flushFoundFiles()
-{
-    if (m_foundFiles.isEmpty() || !m_session)
+    const DriveScanner &scanner = *m_session->pipeline->driveScanner();
+    const QList<QString> folders = scanner.directories();
+    if (folders.isEmpty())
         return;
-    m_session->model->addFiles(m_foundFiles, m_session->driveScanner->scanType());
-    m_foundFiles.clear();
-}
-
-void HeadlessScan::handleDriveScanFinished()
-{
-    if (m_phase != Phase::Walking)
-        return;
-    qDebug() << "HeadlessScan::handleDriveScanFinished() called";
-    flushFoundFiles();
-    m_walkMs = m_phaseTimer.restart();
-    if (m_stopRequested) {
-        handleFileScanAborted();
-        return;
-    }
-
-    const QList<QString> paths = m_session->model->filesToDigest(INT_MAX);
-    if (paths.isEmpty()) {
-        const DriveScanner &scanner = *m_session->driveScanner;
-        const QList<QString> folders = scanner.directories();
-        if (!folders.isEmpty()) {
-            const QString names = lineSafe(folders.join(QStringLiteral(", ")));
-            if (scanner.scanType() == DriveScanner::QuickScan)
-                message(tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA "
-                           "Quick Scan may not scan all files on a drive.\nPlease run a Full "
-                           "Scan to scan every file on a drive.")
-                            .arg(names));
-            else if (folders.size() > 1)
-                message(tr("The directories '%1' don't contain any files.").arg(names));
-            else
-                message(tr("The directory '%1' doesn't contain any files.").arg(names));
-        }
-        finishScan(false);
-        return;
-    }
-    m_phase = Phase::Digesting;
-    beginTableBatch();
-    m_session->digestCalculator->setFiles(paths);
-    m_session->digestCalculator->start(QThread::LowPriority);
-}
-
-void HeadlessScan::handleDigestData(QString packedData)
-{
-    if (!m_session)
-        return;
-    m_session->model->setDigestData(packedData);
-    ++m_filesDigested;
-    showProgress(false);
-}
-
-void HeadlessScan::handleUnableToOpenFile(QString path)
-{
-    if (!m_session)
-        return;
-    m_session->model->setUnableToOpenFile(path);
-    ++m_filesDigested;
-    showProgress(false);
+    const QString names = lineSafe(folders.join(QStringLiteral(", ")));
+    if (scanner.scanType() == DriveScanner::QuickScan)
+        message(tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA Quick Scan "
+                   "may not scan all files on a drive.\nPlease run a Full Scan to scan every "
+                   "file on a drive.")
+                    .arg(names));
+    else if (folders.size() > 1)
+        message(tr("The directories '%1' don't contain any files.").arg(names));
+    else
+        message(tr("The directory '%1' doesn't contain any files.").arg(names));
 }
 
 void HeadlessScan::sendDigestsToOrvex(QList<QString> digests)
 {
-    if (m_phase != Phase::Digesting)
-        return;
     qDebug().noquote() << QStringLiteral(
                               "HeadlessScan::sendDigestsToOrvex() called with %1 digests")
                               .arg(digests.size());
     m_digestMs = m_phaseTimer.restart();
-    if (m_stopRequested) {
-        handleFileScanAborted();
-        return;
-    }
-    if (digests.isEmpty()) {
-        finishScan(false);
-        return;
-    }
 
-    // One handler for the whole list, as the main window starts one per query.
+    // One handler for the whole list, as the main window starts one per query,
+    // and wired the same way: the answers and then the end reach the pipeline
+    // through a relay, a slice per turn of the event loop.
     m_session->handler = std::make_unique<OrvexHandler>(m_session->cache.get());
     OrvexHandler *handler = m_session->handler.get();
-    connect(handler, &QThread::finished, this, &HeadlessScan::handleOrvexQueryFinished);
-    connect(handler, &OrvexHandler::setOrvexDataPacked, this, &HeadlessScan::handleOrvexData);
+    QPointer<FileScanPipeline> pipeline(m_session->pipeline.get());
+    auto *relay = new SlicedRelay(pipeline);
+    relay->forward(handler, &OrvexHandler::setOrvexDataPacked, [pipeline](const QString &record) {
+        if (pipeline)
+            pipeline->applyAnswer(record);
+    });
+    connect(
+        handler, &QThread::finished, relay,
+        [relay, pipeline] {
+            relay->post([pipeline] {
+                if (pipeline)
+                    pipeline->handleQueryFinished();
+            });
+        },
+        Qt::DirectConnection);
     connect(handler, &OrvexHandler::automaticReconnectFailed, this,
             &HeadlessScan::handleAutomaticReconnectFailed);
     connect(handler, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
     connect(handler, &OrvexHandler::connectionMessage, this, &HeadlessScan::handleStatus);
-    m_phase = Phase::Querying;
     handler->sendQuery(digests);
-}
-
-void HeadlessScan::handleOrvexData(QString packedData)
-{
-    if (!m_session)
-        return;
-    m_session->model->setOrvexDataPacked(packedData);
-    ++m_filesAnswered;
-    showProgress(false);
 }
 
 void HeadlessScan::handleAutomaticReconnectFailed()
 {
-    if (m_phase != Phase::Querying || m_registryFailed)
+    if (!isRunning() || m_registryFailed || m_stopRequested)
         return;
-    // Nobody can press Retry here: give up and say where the registry was sought.
+    // Nobody can press Retry here: give up and say where the registry was sought,
+    // once: the progress line no longer repeats the connection's trouble.
     m_registryFailed = true;
+    m_status.clear();
     message(tr("%1: could not reach the malware database at %2 after repeated attempts; set "
                "WINORVEX_REGISTRY=host:port to use another registry")
                 .arg(ProgramName, registryAddressText()));
-    m_session->handler->userRequestStop();
-}
-
-void HeadlessScan::handleOrvexQueryFinished()
-{
-    if (m_phase != Phase::Querying)
-        return;
-    m_queryMs = m_phaseTimer.restart();
-    finishScan(m_stopRequested || m_registryFailed);
-}
-
-void HeadlessScan::handleFileScanAborted()
-{
-    if (m_phase != Phase::Walking && m_phase != Phase::Digesting)
-        return;
-    qDebug() << "HeadlessScan::handleFileScanAborted() called";
-    flushFoundFiles();
-    finishScan(true);
+    m_session->pipeline->giveUpQuery();
 }
 
 void HeadlessScan::handleStatus(QString status)
 {
+    if (m_registryFailed)
+        return;
+    // Drawn with the next progress line.
     m_status = status;
-    showProgress(false);
 }
 
 void HeadlessScan::handleStopSignal(int signalNumber)
@@ -555,63 +468,29 @@ void HeadlessScan::userRequestStop()
     qDebug() << "HeadlessScan::userRequestStop() called";
     m_stopRequested = true;
     message(tr("%1: stopping the scan (Ctrl+C again quits at once)").arg(ProgramName));
-    switch (m_phase) {
-    case Phase::Walking:
-        m_session->driveScanner->userRequestStop();
-        break;
-    case Phase::Digesting:
-        m_session->digestCalculator->userRequestStop();
-        break;
-    case Phase::Querying:
-        m_session->handler->userRequestStop();
-        break;
-    case Phase::Idle:
-    case Phase::Done:
-        break;
-    }
+    m_session->pipeline->userRequestStop();
 }
 
-void HeadlessScan::beginTableBatch()
+void HeadlessScan::finishScan()
 {
-    // Digest records and answers arrive by the thousand and nobody looks at the
-    // table meanwhile: one transaction for all of them instead of one each.
-    m_tableBatchOpen = QSqlDatabase::database().transaction();
-}
-
-void HeadlessScan::endTableBatch()
-{
-    if (!m_tableBatchOpen)
+    if (m_state != State::Scanning)
         return;
-    m_tableBatchOpen = false;
-    QSqlDatabase db = QSqlDatabase::database();
-    if (!db.commit())
-        qWarning().noquote() << QStringLiteral("SQL ERROR for query [%1]: '%2'")
-                                    .arg(QStringLiteral("COMMIT"), db.lastError().text());
-}
-
-void HeadlessScan::finishScan(bool aborted)
-{
-    m_phase = Phase::Done;
-    endTableBatch();
+    m_state = State::Done;
+    m_progressTimer.stop();
+    m_queryMs = m_session->handler ? m_phaseTimer.restart() : 0;
     qDebug().noquote() << QStringLiteral("HeadlessScan::finishScan() walk %1 ms, digests %2 ms, "
                                          "registry %3 ms")
                               .arg(m_walkMs)
                               .arg(m_digestMs)
                               .arg(m_queryMs);
-    Session &s = *m_session;
-    if (aborted) {
-        // A stop keeps what the registry answered, as the Files tab does. When
-        // the registry could not be reached, the unchecked files are listed as such.
-        if (m_stopRequested)
-            s.model->clearAbortedEntries();
-        s.scanLog->handleScanAborted();
-    } else {
-        s.scanLog->handleScanFinished();
-    }
-    showProgress(true);
+    // The pipeline has told the scan log and, after a user's stop, removed the
+    // files the registry had not answered; a registry that could not be reached
+    // leaves them listed as not checked.
+    showProgress();
     endProgress();
     writeResults();
 
+    Session &s = *m_session;
     int status = NothingMalicious;
     if (m_stopRequested || m_registryFailed)
         status = Failed;
@@ -707,7 +586,11 @@ void HeadlessScan::writeJson(QTextStream &out)
         message(tr("%1: unable to query the database").arg(ProgramName));
         return;
     }
-    QJsonArray files;
+    // Written a record at a time as the table is read, laid out as
+    // QJsonDocument lays out an indented array: a scan of a whole drive never
+    // holds its document in memory.
+    out << "[\n";
+    bool first = true;
     while (rows.next()) {
         QJsonObject file;
         file.insert(QStringLiteral("name"), jsonText(rows.value(0)));
@@ -719,16 +602,22 @@ void HeadlessScan::writeJson(QTextStream &out)
         file.insert(QStringLiteral("last_seen"), jsonText(rows.value(6)));
         file.insert(QStringLiteral("check_state"), jsonInteger(rows.value(7)));
         file.insert(QStringLiteral("status"), jsonText(rows.value(8)));
-        files.append(file);
+        QByteArray element = QJsonDocument(file).toJson(QJsonDocument::Indented);
+        element.chop(1);
+        element.replace("\n", "\n    ");
+        if (!first)
+            out << ",\n";
+        first = false;
+        // Names that were not valid UTF-8 reach here with replacement
+        // characters, so the document is always valid UTF-8.
+        out << "    " << QString::fromUtf8(element);
     }
-    // Names that were not valid UTF-8 reach here with replacement characters,
-    // so the document is always valid UTF-8.
-    out << QString::fromUtf8(QJsonDocument(files).toJson(QJsonDocument::Indented));
+    out << (first ? "]\n" : "\n]\n");
 }
 
 void HeadlessScan::finish(int exitStatus)
 {
-    m_phase = Phase::Done;
+    m_state = State::Done;
     m_exitStatus = exitStatus;
     m_endingSession = std::move(m_session);
     QMetaObject::invokeMethod(
@@ -755,17 +644,17 @@ void HeadlessScan::message(const QString &text)
     m_err->write(bytes);
 }
 
-void HeadlessScan::showProgress(bool force)
+void HeadlessScan::showProgress()
 {
     if (!m_progressShown || !m_err)
         return;
-    if (!force && m_progressTimer.isValid() && m_progressTimer.elapsed() < ProgressIntervalMs)
+    const FileScanPipeline *pipeline = m_session ? m_session->pipeline.get() : nullptr;
+    if (!pipeline)
         return;
-    m_progressTimer.start();
     QString line = tr("Files found: %L1, digested: %L2, answered: %L3")
-                       .arg(m_filesFound)
-                       .arg(m_filesDigested)
-                       .arg(m_filesAnswered);
+                       .arg(pipeline->filesFound())
+                       .arg(pipeline->filesDigested())
+                       .arg(pipeline->answersApplied());
     if (!m_status.isEmpty())
         line += QStringLiteral(" - ") + lineSafe(m_status);
     m_err->write("\r\033[K" + line.toUtf8());

@@ -5,17 +5,18 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
 class QIODevice;
 class QTextStream;
 
-// "winorvex --scan [--quick] [--format text|csv|tsv|json] PATH...": the Files
-// tab's scan without a window. The same objects do the work (drive scanner,
-// digest calculator, registry handler with its cache, file results table and
-// scan log); the verdicts go to standard output and the exit status tells a
-// script what was found.
+// "winorvex --scan [--quick] [--format text|csv|tsv|json] PATH...": the
+// command-line face of the file scan. The Files tab's sequence does the work
+// (FileScanPipeline over a file results table, a registry handler with its
+// cache); the verdicts go to standard output, streamed from the table, and the
+// exit status tells a script what was found.
 class HeadlessScan : public QObject
 {
     Q_OBJECT
@@ -45,7 +46,7 @@ public:
     // finished() follows in every case, from the event loop.
     void start(const QStringList &arguments);
 
-    bool isRunning() const { return m_phase != Phase::Idle && m_phase != Phase::Done; }
+    bool isRunning() const { return m_state == State::Scanning; }
     int exitStatus() const { return m_exitStatus; }
 
     // The address the registry is asked at, as "host:port".
@@ -62,34 +63,25 @@ public Q_SLOTS:
     void handleStopSignal(int signalNumber);
 
 private Q_SLOTS:
-    void receiveDriveScanResult(QString path, int scanType);
-    void handleDriveScanFinished();
-    void handleFileScanAborted();
-    void handleDigestData(QString packedData);
-    void handleUnableToOpenFile(QString path);
+    void handleDigestStarting(QList<QString> paths);
     void sendDigestsToOrvex(QList<QString> digests);
-    void handleOrvexData(QString packedData);
-    void handleOrvexQueryFinished();
     void handleAutomaticReconnectFailed();
     void handleStatus(QString status);
 
 private:
-    enum class Phase { Idle, Walking, Digesting, Querying, Done };
+    enum class State { Idle, Scanning, Done };
     struct Session;
 
     bool parse(const QStringList &arguments, QStringList *paths);
     void startScan(const QStringList &paths);
-    void flushFoundFiles();
-    void beginTableBatch();
-    void endTableBatch();
-    void finishScan(bool aborted);
+    void finishScan();
     void writeResults();
     void writeText(QTextStream &out);
     void writeDelimited(QTextStream &out, int exportType);
     void writeJson(QTextStream &out);
     void finish(int exitStatus);
     void message(const QString &text);
-    void showProgress(bool force);
+    void showProgress();
     void endProgress();
 
     QIODevice *m_out;
@@ -98,7 +90,7 @@ private:
     // A finished scan's objects, deleted from the event loop: the scan may end
     // inside a signal of one of them.
     std::unique_ptr<Session> m_endingSession;
-    Phase m_phase = Phase::Idle;
+    State m_state = State::Idle;
     Format m_format = Format::Text;
     bool m_quick = false;
     bool m_progressShown = false;
@@ -107,16 +99,12 @@ private:
     bool m_registryFailed = false;
     bool m_pathErrors = false;
     bool m_outputFailed = false;
-    bool m_tableBatchOpen = false;
     bool m_singleFile = false;
     int m_exitStatus = NothingMalicious;
     QString m_summary;
-    QList<QString> m_foundFiles;
     QString m_status;
-    qint64 m_filesFound = 0;
-    qint64 m_filesDigested = 0;
-    qint64 m_filesAnswered = 0;
-    QElapsedTimer m_progressTimer;
+    // Redraws the progress line while a scan runs.
+    QTimer m_progressTimer;
     QElapsedTimer m_phaseTimer;
     qint64 m_walkMs = 0;
     qint64 m_digestMs = 0;

@@ -211,6 +211,7 @@ void MainWindow::queryOrvex(QList<QString> digests)
     connect(toolButton_net_retry, &QToolButton::clicked, handler,
             &OrvexHandler::userRequestReconnect);
     if (tab) {
+        connect(tab, &OrvexTab::queryStopRequested, handler, &OrvexHandler::userRequestStop);
         // A large query's answers come faster than a table takes them. They
         // reach the tab through a relay, a slice per turn of the event loop,
         // and the end comes through it too, after the last answer.
@@ -307,7 +308,7 @@ void MainWindow::displayNetworkError(const QString &message)
 {
     qDebug().noquote()
         << QStringLiteral("MainWindow::displayNetworkError( %1 ) called").arg(message);
-    frame_stack->setEnabled(false);
+    setPagesEnabled(false);
     stackedWidget_network->setCurrentWidget(page_net_retry);
     label_orvex_com_status->setText(message);
     label_reconnecting_spinner->startAnimation();
@@ -317,10 +318,23 @@ void MainWindow::displayNetworkError(const QString &message)
 void MainWindow::clearNetworkError()
 {
     qDebug() << "MainWindow::clearNetworkError() called";
-    frame_stack->setEnabled(true);
+    setPagesEnabled(true);
     stackedWidget_network->hide();
     label_orvex_com_status->clear();
     label_reconnecting_spinner->stopAnimation();
+}
+
+void MainWindow::setPagesEnabled(bool enabled)
+{
+    // The tabs wait for the registry, but a scan waiting for it can still be
+    // stopped from the Files tab's progress page.
+    for (int i = 0; i < stackedWidget->count(); ++i) {
+        QWidget *page = stackedWidget->widget(i);
+        if (page == m_fileTab)
+            m_fileTab->setResultsEnabled(enabled);
+        else
+            page->setEnabled(enabled);
+    }
 }
 
 void MainWindow::handleAutomaticReconnectFailed()

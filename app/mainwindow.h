@@ -53,6 +53,7 @@ protected:
 private:
     void createDatabase();
     void addPage(const QString &objectName);
+    void setPagesEnabled(bool enabled);
 
     Qt::WindowFlags m_savedWindowFlags;
     OrvexCache *m_orvexCache = nullptr;

@@ -3,7 +3,8 @@
 # "rhash -r --md5 --sha1" on the same tree. The scan's registry phase holds the
 # designed waits (the handler's one-second pass before it asks, and the
 # communicator's two-second wait for more of the answer while the server keeps
-# the connection open); they are shown apart.
+# the connection open); they are shown apart. Then the peak resident memory of
+# one scan per output format (with /usr/bin/time, when it is installed).
 #
 # Usage: bench/headless.sh [BUILD_DIR] [FILES] [RUNS]
 #   BUILD_DIR  a build with the winorvex and winorvex-server targets (default build)
@@ -90,3 +91,15 @@ printf '%-48s %10d %12s\n' "  registry query and answers" "$best_registry" "$(ra
 printf '%-48s %10d %12s\n' "    of which designed waits (1 s pass, 2 s tail)" "$designed" "-"
 printf '%-48s %10d %12s\n' "winorvex without the designed waits" "$without" "$(rate "$without")"
 printf '%-48s %10d %12s\n' "rhash -r --md5 --sha1" "$best_rhash" "$(rate "$best_rhash")"
+printf '%-48s %10s\n' "winorvex / (rhash + designed waits)" \
+    "$(awk -v a="$best_scan" -v b="$((best_rhash + designed))" 'BEGIN { printf "%.2f", a / b }')"
+
+if [[ -x /usr/bin/time ]]; then
+    printf '\n%-48s %10s %12s\n' "Peak resident memory, one scan" "MiB" "output MiB"
+    for format in text csv json; do
+        /usr/bin/time -f %M -o "$work/rss" "$winorvex" --scan --format "$format" "$tree" >"$work/scan.$format" 2>/dev/null || true
+        printf '%-48s %10s %12s\n' "winorvex --scan --format $format" \
+            "$(awk '{ printf "%.0f", $1 / 1024 }' "$work/rss")" \
+            "$(du -m "$work/scan.$format" | cut -f1)"
+    done
+fi

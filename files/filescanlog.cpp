@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/fileicon.h"
 #include "platform/fileproperties.h"
+#include "registry/orvexcheckstate.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -50,6 +51,7 @@ void FileScanLog::handleScanStarted()
     m_startTime = Clock::currentDateTime();
     m_startFileCount = m_fileModel ? m_fileModel->fileCount() : 0;
     m_startMaliciousCount = m_fileModel ? m_fileModel->maliciousEntryCount() : 0;
+    m_startLastRowId = lastRowId();
 
     QSqlQuery insert(database());
     insert.prepare(QStringLiteral("INSERT INTO %1 ( start_time_t ) VALUES( ? )").arg(TableName));
@@ -129,6 +131,10 @@ void FileScanLog::summarise(bool aborted)
     QString sentence;
     if (aborted) {
         sentence = tr("The %1 Scan of %2 was aborted after %3.").arg(typeWord, target, duration);
+    } else if (singleFile && !singleFileChecked()) {
+        // Unreadable, or never answered: nothing is known of it.
+        sentence =
+            tr("The scan of %1 took %2 and it <b>could not be checked</b>.").arg(target, duration);
     } else if (singleFile) {
         sentence = tr("The scan of %1 took %2 and it is <b>%3</b>malicious.")
                        .arg(target, duration, maliciousFound == 1 ? QString() : tr("not "));
@@ -145,6 +151,37 @@ void FileScanLog::summarise(bool aborted)
     Q_EMIT scanSummary(sentence);
     Q_EMIT scanStatistics(maliciousFound);
     Q_EMIT scanIcon(icon);
+}
+
+qint64 FileScanLog::lastRowId() const
+{
+    if (!m_fileModel)
+        return 0;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT MAX(id) FROM %1").arg(m_fileModel->tableName()))) {
+        SqlModel::logSqlError(query);
+        return 0;
+    }
+    return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+bool FileScanLog::singleFileChecked() const
+{
+    // The rows this scan added; each scan stores its files anew.
+    if (!m_fileModel)
+        return false;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE id > ? AND check_state = ?")
+                      .arg(m_fileModel->tableName()));
+    query.addBindValue(m_startLastRowId);
+    query.addBindValue(int(Checked));
+    if (!query.exec()) {
+        SqlModel::logSqlError(query);
+        return false;
+    }
+    return query.next() && query.value(0).toInt() > 0;
 }
 
 QPixmap FileScanLog::iconFromScanDirectories() const

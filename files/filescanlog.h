@@ -41,6 +41,10 @@ public Q_SLOTS:
 private:
     void summarise(bool aborted);
     QString targetText() const;
+    // The largest row id of the file table (0 for none).
+    qint64 lastRowId() const;
+    // Whether the registry answered for the row the single-file scan added.
+    bool singleFileChecked() const;
     QPixmap iconFromScanDirectories() const;
     QPixmap systemIconFromFile(const QString &path, bool isFolder) const;
 
@@ -49,4 +53,6 @@ private:
     QDateTime m_startTime;
     int m_startMaliciousCount = 0;
     int m_startFileCount = 0;
+    // Rows above this id were added by the current scan.
+    qint64 m_startLastRowId = 0;
 };

@@ -4,8 +4,8 @@
 #include "files/digestcalculator.h"
 #include "files/drivescanner.h"
 #include "files/filescanlog.h"
+#include "files/filescanpipeline.h"
 #include "files/fileview.h"
-#include "files/slicedrelay.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
@@ -31,10 +31,6 @@ namespace {
 // How long a due automatic scan waits for a running scan before it tries again.
 constexpr int AutomaticScanRetryMs = 300000;
 constexpr int MsecsPerMinute = 60000;
-// Files stored in one transaction at most.
-constexpr int FoundFilesBatch = 1000;
-// Registry answers handed to the table together at most.
-constexpr int AnswersBatch = 1000;
 // The longest the GUI thread spends fetching rows before it serves its events.
 constexpr int FetchSliceMs = 20;
 
@@ -99,11 +95,11 @@ FileTab::FileTab(QWidget *parent)
     connect(m_fileModel, &QAbstractItemModel::modelReset, this,
             qOverload<>(&FileTab::handleFileCountChanged));
 
-    connect(m_scanLog.get(), &FileScanLog::scanSummary, ui->widget_scan_summary,
+    connect(scanLog(), &FileScanLog::scanSummary, ui->widget_scan_summary,
             &ScanSummaryWidget::showScanSummary);
-    connect(m_scanLog.get(), &FileScanLog::scanStatistics, ui->widget_scan_summary,
+    connect(scanLog(), &FileScanLog::scanStatistics, ui->widget_scan_summary,
             &ScanSummaryWidget::showScanStatistics);
-    connect(m_scanLog.get(), &FileScanLog::scanIcon, ui->widget_scan_summary,
+    connect(scanLog(), &FileScanLog::scanIcon, ui->widget_scan_summary,
             &ScanSummaryWidget::showScanIcon);
     ui->widget_scan_summary->hide();
 
@@ -118,12 +114,6 @@ FileTab::FileTab(QWidget *parent)
     connect(&m_automaticScanTimer, &QTimer::timeout, this, &FileTab::startAutomaticDriveScan);
     m_postponedScanTimer.setSingleShot(true);
     connect(&m_postponedScanTimer, &QTimer::timeout, this, &FileTab::startAutomaticDriveScan);
-    m_foundFilesTimer.setSingleShot(true);
-    m_foundFilesTimer.setInterval(0);
-    connect(&m_foundFilesTimer, &QTimer::timeout, this, &FileTab::flushFoundFiles);
-    m_answersTimer.setSingleShot(true);
-    m_answersTimer.setInterval(0);
-    connect(&m_answersTimer, &QTimer::timeout, this, &FileTab::flushAnswers);
     m_progressStepTimer.setSingleShot(true);
     m_progressStepTimer.setInterval(0);
     connect(&m_progressStepTimer, &QTimer::timeout, this, &FileTab::applyProgressSteps);
@@ -137,56 +127,29 @@ FileTab::FileTab(QWidget *parent)
 
 FileTab::~FileTab()
 {
-    // The workers are waited for by their destructors; a stop makes that short.
-    m_driveScanner->userRequestStop();
-    m_digestWorker->userRequestStop();
-    m_scanLog.reset();
-    m_driveScanner.reset();
-    m_digestWorker.reset();
+    // The pipeline waits for its workers and uses the model until it is gone.
+    m_pipeline.reset();
 }
 
 void FileTab::setUpWorkers()
 {
-    m_digestRelay = new SlicedRelay(this);
-    m_digestWorker = std::make_unique<DigestCalculator>();
-    m_driveScanner = std::make_unique<DriveScanner>();
-    m_driveScanner->setExclusions({QStringLiteral("%1pagefile.sys").arg(systemDrive()),
-                                   QStringLiteral("%1hiberfil.sys").arg(systemDrive())});
-    m_scanLog = std::make_unique<FileScanLog>();
-    m_scanLog->setFileModel(m_fileModel);
-    m_scanLog->setDriveScanner(m_driveScanner.get());
+    m_pipeline = std::make_unique<FileScanPipeline>(m_fileModel);
+    FileScanPipeline *pipeline = m_pipeline.get();
+    pipeline->driveScanner()->setExclusions({QStringLiteral("%1pagefile.sys").arg(systemDrive()),
+                                             QStringLiteral("%1hiberfil.sys").arg(systemDrive())});
 
-    DriveScanner *scanner = m_driveScanner.get();
-    connect(scanner, &QThread::started, this, &FileTab::fileScanStarted);
-    connect(scanner, &QThread::started, this, &FileTab::handleFileScanStarted);
-    connect(scanner, &ProgressInterface::progressStatus, this, &FileTab::setProgressStatus);
-    connect(scanner, &ProgressInterface::progressMaximum, this, &FileTab::setProgressMaximum);
-    connect(scanner, &ProgressInterface::progressValue, this, &FileTab::setProgressValue);
-    // Direct: the slot takes the size the walk read while the report is made.
-    connect(scanner, &DriveScanner::fileFound, this, &FileTab::receiveDriveScanResult,
-            Qt::DirectConnection);
-    connect(scanner, &ProgressInterface::userStopped, this, &FileTab::handleFileScanAborted);
-    connect(scanner, &DriveScanner::scanFinished, this, &FileTab::handleDriveScanFinished);
-
-    // The digests reach the table through the relay, a slice per turn of the
-    // event loop and in order, so the end of the list never overtakes the last
-    // digests and the window keeps answering while small files race by.
-    DigestCalculator *digests = m_digestWorker.get();
-    SlicedRelay *relay = m_digestRelay;
-    SqlModel *model = m_fileModel;
-    relay->forward(digests, &DigestCalculator::setDigestData,
-                   [model](const QString &record) { model->setDigestData(record); });
-    relay->forward(digests, &DigestCalculator::unableToOpenFile,
-                   [model](const QString &path) { model->setUnableToOpenFile(path); });
-    relay->forward(digests, &DigestCalculator::digestsFound,
-                   [this](const QList<QString> &md5s) { sendDigestsToOrvex(md5s); });
-    relay->forward(digests, &ProgressInterface::userStopped, [this] { handleFileScanAborted(); });
-    relay->forward(digests, &ProgressInterface::progressStatus,
-                   [this](const QString &status) { setProgressStatus(status); });
-    relay->forward(digests, &ProgressInterface::progressMaximum,
-                   [this](int maximum) { setProgressMaximum(maximum); });
-    relay->forward(digests, &ProgressInterface::progressValue,
-                   [this](int value) { setProgressValue(value); });
+    connect(pipeline, &FileScanPipeline::started, this, &FileTab::fileScanStarted);
+    connect(pipeline, &FileScanPipeline::started, this, &FileTab::handleFileScanStarted);
+    connect(pipeline, &FileScanPipeline::progressStatus, this, &FileTab::setProgressStatus);
+    connect(pipeline, &FileScanPipeline::progressMaximum, this, &FileTab::setProgressMaximum);
+    connect(pipeline, &FileScanPipeline::progressValue, this, &FileTab::setProgressValue);
+    connect(pipeline, &FileScanPipeline::walkFinished, this, &FileTab::handleDriveScanFinished);
+    connect(pipeline, &FileScanPipeline::digestStarting, this, &FileTab::digestFiles);
+    connect(pipeline, &FileScanPipeline::queryRequested, this, &FileTab::sendDigestsToOrvex);
+    connect(pipeline, &FileScanPipeline::queryStopRequested, this, &OrvexTab::queryStopRequested);
+    connect(pipeline, &FileScanPipeline::finished, this, &FileTab::showScanFinished);
+    connect(pipeline, &FileScanPipeline::emptyScan, this, &FileTab::showEmptyScanMessage);
+    connect(pipeline, &FileScanPipeline::aborted, this, &FileTab::showScanAborted);
 }
 
 void FileTab::setUpActions()
@@ -271,7 +234,32 @@ void FileTab::setVolumeSource(std::function<QList<MountedVolumes::Volume>()> sou
 
 bool FileTab::isBusy() const
 {
-    return m_scanRunning || m_driveScanner->isRunning() || m_digestWorker->isRunning();
+    return m_pipeline->isBusy();
+}
+
+bool FileTab::isScanRunning() const
+{
+    return m_pipeline->isRunning();
+}
+
+DriveScanner *FileTab::driveScanner() const
+{
+    return m_pipeline->driveScanner();
+}
+
+DigestCalculator *FileTab::digestWorker() const
+{
+    return m_pipeline->digestWorker();
+}
+
+FileScanLog *FileTab::scanLog() const
+{
+    return m_pipeline->scanLog();
+}
+
+void FileTab::setResultsEnabled(bool enabled)
+{
+    ui->page_files->setEnabled(enabled);
 }
 
 // --- starting and ending scans -------------------------------------------------
@@ -284,22 +272,16 @@ void FileTab::startScan(const QList<QFileInfo> &items, int scanType)
         qWarning() << "FileTab::startScan() ignored: a scan is already running";
         return;
     }
-    m_scanRunning = true;
-    m_stopRequested = false;
-
     ui->tableView->setAcceptDrops(false);
     ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
     ui->pushButton_file_stop_drive_scan->setEnabled(true);
     ui->progressBar_file_drive_scan->setMinimum(0);
     resetProgressBar();
 
-    m_driveScanner->setExtensions(scanType == QuickScan ? DriveScanner::quickScanExtensions()
-                                                        : QList<QString>());
     QList<QString> drives;
     for (const QFileInfo &item : items)
         drives.append(item.absoluteFilePath());
-    m_driveScanner->setDrives(drives);
-    m_driveScanner->start(QThread::LowPriority);
+    m_pipeline->start(drives, scanType);
 }
 
 void FileTab::handleFilesAndDirectoriesDrop(QList<QFileInfo> p_items)
@@ -345,87 +327,41 @@ void FileTab::userScanFolder()
 void FileTab::userStopScan()
 {
     ui->pushButton_file_stop_drive_scan->setEnabled(false);
-    m_stopRequested = true;
-    m_driveScanner->userRequestStop();
-    m_digestWorker->userRequestStop();
+    m_pipeline->userRequestStop();
 }
 
 void FileTab::handleFileScanStarted()
 {
     qDebug() << "FileTab::handleFileScanStarted() called";
-    m_scanLog->handleScanStarted();
+    // The pipeline has told the scan log.
     ui->widget_scan_summary->hide();
 }
 
 void FileTab::receiveDriveScanResult(QString p_path, int p_scan_type)
 {
-    // Reports still on their way when a scan was stopped belong to no scan.
-    if (!m_scanRunning)
-        return;
-    if (!m_foundFiles.isEmpty() && p_scan_type != m_foundFilesScanType)
-        flushFoundFiles();
-    m_foundFilesScanType = p_scan_type;
-    m_foundFiles.append(p_path);
-    const qint64 bytes = m_driveScanner->reportedFileBytes();
-    m_foundFileBytes.append(bytes == DriveScanner::NotMeasured ? SqlModel::NotMeasured : bytes);
-    // A fast walk keeps the event loop busy with its reports and the timer
-    // waits; a bounded batch keeps each insert short.
-    if (m_foundFiles.size() >= FoundFilesBatch)
-        flushFoundFiles();
-    else if (!m_foundFilesTimer.isActive())
-        m_foundFilesTimer.start();
-}
-
-void FileTab::flushFoundFiles()
-{
-    m_foundFilesTimer.stop();
-    if (m_foundFiles.isEmpty())
-        return;
-    m_fileModel->addFiles(std::exchange(m_foundFiles, {}), m_foundFilesScanType,
-                          std::exchange(m_foundFileBytes, {}));
+    m_pipeline->addFoundFile(p_path, p_scan_type);
 }
 
 void FileTab::handleDriveScanFinished()
 {
     qDebug() << "FileTab::handleDriveScanFinished() called";
-    flushFoundFiles();
-    if (m_stopRequested) {
-        // The walk ended just before it saw the stop; the user still asked for one.
-        handleFileScanAborted();
-        return;
-    }
     ui->tableView->setAcceptDrops(false);
     ui->stackedWidget_scan->setCurrentWidget(ui->page_disk);
     ui->pushButton_file_stop_drive_scan->setEnabled(true);
     resetProgressBar();
-    digestFiles(m_fileModel->filesToDigest(2147483647));
 }
 
 void FileTab::digestFiles(QList<QString> p_paths)
 {
+    // The pipeline digests them; an empty list ends the scan with the
+    // empty-scan message.
     qDebug().noquote()
         << QStringLiteral("FileTab::digestFiles() called with %1 items").arg(p_paths.size());
-    if (p_paths.isEmpty()) {
-        handleFileScanFinished();
-        showEmptyScanMessage();
-        return;
-    }
-    m_digestWorker->setFiles(p_paths);
-    m_digestWorker->start(QThread::LowPriority);
 }
 
 void FileTab::sendDigestsToOrvex(QList<QString> p_digests)
 {
     qDebug() << "FileTab::sendDigestsToOrvex() called";
-    if (m_stopRequested) {
-        // Digesting ended just before the stop reached the worker.
-        handleFileScanAborted();
-        return;
-    }
-    if (p_digests.isEmpty()) {
-        handleFileScanFinished();
-        return;
-    }
     QProgressBar *bar = ui->progressBar_file_drive_scan;
     bar->setMinimum(0);
     resetProgressBar();
@@ -440,27 +376,13 @@ void FileTab::OrvexQueryStarted()
 
 void FileTab::OrvexQueryFinished()
 {
-    handleFileScanFinished();
+    // Ends the scan, as stopped when the user stopped the query.
+    m_pipeline->handleQueryFinished();
 }
 
 void FileTab::setOrvexDataPacked(QString p_packed_data)
 {
-    // A large query is answered by the hundred thousand; the table stores
-    // answers with equal values together, at the latest when the event loop
-    // next serves its timers, and before anything of the scan reads them.
-    m_answers.append(p_packed_data);
-    if (m_answers.size() >= AnswersBatch)
-        flushAnswers();
-    else if (!m_answersTimer.isActive())
-        m_answersTimer.start();
-}
-
-void FileTab::flushAnswers()
-{
-    m_answersTimer.stop();
-    if (m_answers.isEmpty())
-        return;
-    m_fileModel->setOrvexDataPackedBatch(std::exchange(m_answers, {}));
+    m_pipeline->applyAnswer(p_packed_data);
 }
 
 void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data)
@@ -478,14 +400,13 @@ void FileTab::returnToFilesPage()
 
 void FileTab::handleFileScanFinished()
 {
+    m_pipeline->finishScan();
+}
+
+void FileTab::showScanFinished()
+{
     qDebug() << "FileTab::handleFileScanFinished() called";
-    if (!m_scanRunning)
-        return;
-    m_scanRunning = false;
-    flushFoundFiles();
-    flushAnswers();
     applyProgressSteps();
-    m_scanLog->handleScanFinished();
     Q_EMIT fileScanFinished(m_fileModel->fileCount() != 0);
     returnToFilesPage();
 
@@ -498,34 +419,29 @@ void FileTab::handleFileScanFinished()
 
 void FileTab::handleFileScanAborted()
 {
-    qDebug() << "FileTab::handleFileScanAborted() called";
     // Both workers are asked to stop; only the one that was running answers,
-    // and a late second answer must not end the scan twice.
-    if (!m_scanRunning)
-        return;
-    m_scanRunning = false;
-    m_foundFilesTimer.stop();
-    m_foundFiles.clear();
-    m_foundFileBytes.clear();
-    // Rows already answered stay.
-    flushAnswers();
+    // and a late second answer ends nothing.
+    m_pipeline->abortScan();
+}
+
+void FileTab::showScanAborted()
+{
+    qDebug() << "FileTab::handleFileScanAborted() called";
     Q_EMIT fileScanAborted();
     returnToFilesPage();
-    m_scanLog->handleScanAborted();
-    m_fileModel->clearAbortedEntries();
     fetchAllRows();
 }
 
 void FileTab::showEmptyScanMessage()
 {
-    const QString folders = m_driveScanner->directories().join(QStringLiteral(", "));
+    const QString folders = driveScanner()->directories().join(QStringLiteral(", "));
     QString text;
-    if (m_driveScanner->scanType() == DriveScanner::QuickScan)
+    if (driveScanner()->scanType() == DriveScanner::QuickScan)
         text = tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA Quick Scan may "
                   "not scan all files on a drive.\nPlease run a Full Scan to scan every file on "
                   "a drive.")
                    .arg(folders);
-    else if (m_driveScanner->directories().size() > 1)
+    else if (driveScanner()->directories().size() > 1)
         text = tr("The directories '%1' don't contain any files.").arg(folders);
     else
         text = tr("The directory '%1' doesn't contain any files.").arg(folders);

@@ -17,21 +17,21 @@
 class DigestCalculator;
 class DriveScanner;
 class FileScanLog;
+class FileScanPipeline;
 class QAction;
 class QMenu;
-class SlicedRelay;
 class SqlModel;
 
 namespace Ui {
 class FileTab;
 }
 
-// The "Files" tab and the conductor of every file scan: whatever starts a scan,
-// the chosen items are walked, each kept file goes into the file table, the
-// files without a digest are digested, the MD5 digests go to the registry
-// through queryOrvex(), and each answer is applied to the table. The tab also
-// keeps the scan log informed, shows a progress page while a scan runs and
-// schedules the daily automatic drive scan.
+// The "Files" tab, the window's face of the file scan (FileScanPipeline):
+// whatever starts a scan, the pipeline walks the chosen items, stores and
+// digests the files; the tab sends the MD5 digests to the registry through
+// queryOrvex() and hands each answer back. The tab shows a progress page while
+// a scan runs, the table and the scan summary after it, and schedules the daily
+// automatic drive scan.
 class FileTab : public OrvexTab
 {
     Q_OBJECT
@@ -54,19 +54,25 @@ public:
     void setVolumeSource(std::function<QList<MountedVolumes::Volume>()> source);
 
     // True from the start of a scan until it finished or was stopped.
-    bool isScanRunning() const { return m_scanRunning; }
+    bool isScanRunning() const;
     QTime automaticScanTime() const { return m_automaticScanTime; }
     const QTimer &automaticScanTimer() const { return m_automaticScanTimer; }
     // Runs while a due automatic scan waits for a running scan to end.
     const QTimer &postponedScanTimer() const { return m_postponedScanTimer; }
 
     SqlModel *fileModel() const { return m_fileModel; }
-    DriveScanner *driveScanner() const { return m_driveScanner.get(); }
-    DigestCalculator *digestWorker() const { return m_digestWorker.get(); }
-    FileScanLog *scanLog() const { return m_scanLog.get(); }
+    FileScanPipeline *scanPipeline() const { return m_pipeline.get(); }
+    DriveScanner *driveScanner() const;
+    DigestCalculator *digestWorker() const;
+    FileScanLog *scanLog() const;
     QMenu *quickScanMenu() const { return m_quickScanMenu; }
     QMenu *fullScanMenu() const { return m_fullScanMenu; }
     QMenu *actionsMenu() const { return m_actionsMenu; }
+
+    // While the registry cannot be reached the table and its buttons are off;
+    // the progress page stays usable, so a scan waiting for the registry can
+    // still be stopped.
+    void setResultsEnabled(bool enabled);
 
 Q_SIGNALS:
     void fileScanStarted();
@@ -120,8 +126,8 @@ private:
     void setUpTable();
     void setUpWorkers();
     void startScan(const QList<QFileInfo> &items, int scanType);
-    void flushFoundFiles();
-    void flushAnswers();
+    void showScanFinished();
+    void showScanAborted();
     void applyProgressSteps();
     void resetProgressBar();
     void showEmptyScanMessage();
@@ -134,11 +140,8 @@ private:
 
     std::unique_ptr<Ui::FileTab> ui;
     SqlModel *m_fileModel = nullptr;
-    // Carries the digest worker's reports to this thread.
-    SlicedRelay *m_digestRelay = nullptr;
-    std::unique_ptr<DigestCalculator> m_digestWorker;
-    std::unique_ptr<DriveScanner> m_driveScanner;
-    std::unique_ptr<FileScanLog> m_scanLog;
+    // Goes before the model, a child of this tab.
+    std::unique_ptr<FileScanPipeline> m_pipeline;
     QTimer m_automaticScanTimer;
     QTimer m_postponedScanTimer;
     QTime m_automaticScanTime;
@@ -151,24 +154,10 @@ private:
     QString m_lastFolder;
     std::function<QList<MountedVolumes::Volume>()> m_volumeSource;
 
-    // Files reported by the walk and not yet stored: they are inserted in one
-    // transaction per pass of the event loop instead of one statement each.
-    QList<QString> m_foundFiles;
-    // Their sizes as the walk read them.
-    QList<qint64> m_foundFileBytes;
-    int m_foundFilesScanType = FullScan;
-    QTimer m_foundFilesTimer;
-
-    // Registry answers not stored yet.
-    QList<QString> m_answers;
-    QTimer m_answersTimer;
-
     // Registry answers counted by setProgressStep() and not shown yet.
     int m_progressSteps = 0;
     QTimer m_progressStepTimer;
 
-    bool m_scanRunning = false;
-    bool m_stopRequested = false;
     QTimer m_fetchTimer;
     bool m_fetchingAll = false;
 };

@@ -15,6 +15,8 @@ public:
 
 Q_SIGNALS:
     void queryOrvex(QList<QString>);
+    // The user stopped what this tab asked for: the queries it started must end.
+    void queryStopRequested();
 
 public Q_SLOTS:
     virtual void setOrvexDataPacked(QString) = 0;

@@ -531,6 +531,62 @@ private Q_SLOTS:
                  qPrintable(summary));
     }
 
+    // A file that could not be read was not checked: its summary must not
+    // call it "not malicious".
+    void singleUncheckedFileIsNotCalledClean()
+    {
+        const QString file = makeFile(QStringLiteral("locked.txt"), "locked\n");
+        QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
+        const Result result = runWinorvex({QStringLiteral("--scan"), file}, environment(), true);
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 2);
+        QString summary;
+        const QList<Verdict> found = verdicts(QStringLiteral("text"), result.out, &summary);
+        QCOMPARE(found, (QList<Verdict>{{file, QStringLiteral("unreadable"), -2}}));
+        QVERIFY2(summary.startsWith(QLatin1String("The scan of \"locked.txt\" took ")),
+                 qPrintable(summary));
+        QVERIFY2(summary.endsWith(QLatin1String(" and it could not be checked.")),
+                 qPrintable(summary));
+    }
+
+    // The document is written a record at a time, still strict JSON whatever
+    // the names hold, and laid out as a whole QJsonDocument would lay it out.
+    void jsonIsStrictForAnyName()
+    {
+        const QStringList names{QStringLiteral("quote\"d.txt"),
+                                QStringLiteral("back\\slash.txt"),
+                                QStringLiteral("ctl\x01\x1f\x7f.txt"),
+                                QStringLiteral("tab\tand\nbreak.txt"),
+                                QStringLiteral("\u00e9t\u00e9 \u2603.txt"),
+                                QStringLiteral("slash\\u0041.txt")};
+        QStringList files;
+        for (int i = 0; i < names.size(); ++i)
+            files.append(makeFile(QStringLiteral("tree/") + names.at(i), QByteArray::number(i)));
+        files.sort();
+
+        const Result result = runInProcess({QStringLiteral("--scan"), QStringLiteral("--format"),
+                                            QStringLiteral("json"), path(QStringLiteral("tree"))});
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 0);
+        bool ok = false;
+        const QByteArray parsed =
+            python(QStringLiteral("import json, sys\n"
+                                  "rows = json.loads(sys.stdin.buffer.read().decode('utf-8'))\n"
+                                  "print(json.dumps(sorted(row['path'] for row in rows)))\n"),
+                   result.out, &ok);
+        QVERIFY(ok);
+        QStringList paths;
+        for (const QJsonValue &value : QJsonDocument::fromJson(parsed).array())
+            paths.append(value.toString());
+        QCOMPARE(paths, files);
+
+        QJsonParseError error;
+        const QJsonDocument whole = QJsonDocument::fromJson(result.out, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(whole.array().size(), names.size());
+        QCOMPARE(result.out, whole.toJson(QJsonDocument::Indented));
+    }
+
     void emptyFolderSaysSo()
     {
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("empty")));
@@ -777,6 +833,8 @@ private Q_SLOTS:
         QVERIFY(out.open(QIODevice::WriteOnly));
         QVERIFY(err.open(QIODevice::WriteOnly));
         HeadlessScan scan(&out, &err);
+        // As on a terminal, where the progress line shows the connection's state.
+        scan.setProgressShown(true);
         QSignalSpy finished(&scan, &HeadlessScan::finished);
         scan.start({QStringLiteral("winorvex"), QStringLiteral("--scan"), file});
         QVERIFY(finished.wait(30000));
@@ -784,6 +842,11 @@ private Q_SLOTS:
         QCOMPARE(scan.exitStatus(), 2);
         QVERIFY2(err.data().contains("could not reach the malware database at " + address),
                  err.data().constData());
+        // Said once; the progress lines after it do not repeat the failure.
+        QCOMPARE(err.data().count("could not reach the malware database"), 1);
+        const QByteArray after =
+            err.data().mid(err.data().indexOf("could not reach the malware database"));
+        QCOMPARE(after.count("malware database"), 1);
         const QStringList lines = QString::fromUtf8(out.data()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines.at(0), file + QStringLiteral(": Not checked."));

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
+#include "files/filetab.h"
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
@@ -185,7 +186,10 @@ private Q_SLOTS:
         FakePlatformInfo info(0x0601, true);
         MainWindow window;
         auto *panel = child<QStackedWidget>(&window, "stackedWidget_network");
-        auto *stack = child<QFrame>(&window, "frame_stack");
+        // The pages are off, except what stops a scan waiting for the registry.
+        auto *summaryPage = child<QWidget>(&window, "page_summary");
+        auto *results = child<QWidget>(window.fileTab(), "page_files");
+        auto *stop = child<QWidget>(window.fileTab(), "pushButton_file_stop_drive_scan");
         auto *status = child<QLabel>(&window, "label_orvex_com_status");
         auto *spinner = child<SpinnerWidget>(&window, "label_reconnecting_spinner");
         QCOMPARE(spinner->color(), QColor(Qt::white));
@@ -198,12 +202,14 @@ private Q_SLOTS:
         QVERIFY(!panel->isHidden());
         QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_retry"));
         QCOMPARE(status->text(), QStringLiteral("Attempting to reconnect..."));
-        QVERIFY(!stack->isEnabled());
+        QVERIFY(!summaryPage->isEnabled() && !results->isEnabled());
+        QVERIFY(stop->isEnabled());
         QVERIFY(spinner->isAnimated());
 
         QMetaObject::invokeMethod(&window, "handleAutomaticReconnectFailed");
         QCOMPARE(panel->currentWidget()->objectName(), QStringLiteral("page_net_failed"));
-        QVERIFY(!stack->isEnabled());
+        QVERIFY(!summaryPage->isEnabled() && !results->isEnabled());
+        QVERIFY(stop->isEnabled());
 
         // The next connection message brings the retry page back.
         QMetaObject::invokeMethod(
@@ -214,7 +220,7 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtDebugMsg, "MainWindow::clearNetworkError() called");
         QMetaObject::invokeMethod(&window, "clearNetworkError");
         QVERIFY(panel->isHidden());
-        QVERIFY(stack->isEnabled());
+        QVERIFY(summaryPage->isEnabled() && results->isEnabled());
         QVERIFY(status->text().isEmpty());
         QVERIFY(!spinner->isAnimated());
     }

@@ -10,9 +10,13 @@
 
 #include <QtTest>
 
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTextDocumentFragment>
 
 namespace {
 QString md5Of(const QByteArray &content)
@@ -130,6 +134,59 @@ private Q_SLOTS:
         // The query starts from a reset bar, whose value is minimum - 1.
         QTRY_COMPARE_WITH_TIMEOUT(value, Files - 1, 30000);
         QCOMPARE(window.fileTab()->fileModel()->rowCount(), Files);
+    }
+
+    // The network panel turns the tabs off while the registry cannot be
+    // reached, but a scan waiting for it can still be stopped: the Stop button
+    // ends the query and the scan, as stopped.
+    void stopWhileTheRegistryIsUnreachable()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        writeFile(folder.filePath(QStringLiteral("a.txt")), "waits for the registry");
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        QVERIFY(server.setRefusing(true));
+        qputenv("WINORVEX_REGISTRY", server.address());
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.findChild<MainTabBar *>()->setCurrentIndex(MainWindow::FilesPage);
+        FileTab *tab = window.fileTab();
+        auto *panel = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget_network"));
+        auto *stop =
+            tab->findChild<QPushButton *>(QStringLiteral("pushButton_file_stop_drive_scan"));
+        auto *results = tab->findChild<QWidget *>(QStringLiteral("page_files"));
+        auto *summaryPage = window.findChild<QWidget *>(QStringLiteral("page_summary"));
+        QVERIFY(stop && results && summaryPage);
+        QSignalSpy aborted(tab, &FileTab::fileScanAborted);
+        QSignalSpy finished(tab, &FileTab::fileScanFinished);
+
+        tab->handleFilesAndDirectoriesDrop({QFileInfo(folder.path())});
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->isHidden(), 20000);
+        QVERIFY(!summaryPage->isEnabled());
+        QVERIFY(!results->isEnabled());
+        QVERIFY(stop->isVisible());
+        QVERIFY(stop->isEnabled());
+
+        QTest::mouseClick(stop, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(aborted.count(), 1, 20000);
+        QCOMPARE(finished.count(), 0);
+        // Nothing was answered, so nothing stays.
+        QCOMPARE(tab->fileModel()->rowCount(), 0);
+        QTRY_VERIFY(panel->isHidden());
+        QVERIFY(summaryPage->isEnabled());
+        QVERIFY(results->isEnabled());
+        auto *summary = tab->findChild<QLabel *>(QStringLiteral("label_summary"));
+        QVERIFY(summary);
+        const QString sentence = QTextDocumentFragment::fromHtml(summary->text()).toPlainText();
+        QVERIFY2(sentence.startsWith(QStringLiteral("The Full Scan of the directory \"%1\" was "
+                                                    "aborted after ")
+                                         .arg(folder.path())),
+                 qPrintable(sentence));
+        QVERIFY(window.findChild<QAction *>(QStringLiteral("actionScan_Files"))->isEnabled());
     }
 };
 

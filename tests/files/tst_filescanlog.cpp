@@ -65,6 +65,7 @@ private:
     FileScanLog *m_log = nullptr;
     Emissions *m_seen = nullptr;
     QElapsedTimer m_realTime;
+    int m_digests = 0;
 
     QString folder(const QString &name)
     {
@@ -72,23 +73,29 @@ private:
         return QDir::toNativeSeparators(m_dir->filePath(name));
     }
 
-    // Rows as the scan adds them; `malicious` of them answered as malware.
-    void addRows(int count, int malicious)
+    // Rows as the scan adds them: `malicious` of them answered as malware, the
+    // others as clean, unless the registry never answered them.
+    QList<QString> addRows(int count, int malicious, bool othersAnswered = true)
     {
         QList<QString> paths;
         for (int i = 0; i < count; ++i)
             paths.append(
                 QStringLiteral("/scan/%1/file%2.exe").arg(m_realTime.nsecsElapsed()).arg(i));
         m_model->addFiles(paths, 0);
-        for (int i = 0; i < malicious; ++i) {
-            const QString md5 = QStringLiteral("%1").arg(i + 1, 32, 16, QLatin1Char('0'));
+        const int answered = othersAnswered ? count : malicious;
+        for (int i = 0; i < answered; ++i) {
+            // Digests differ across calls: an answer applies to every row of its digest.
+            const QString md5 = QStringLiteral("%1").arg(++m_digests, 32, 16, QLatin1Char('0'));
             QSqlQuery update;
             update.prepare(QStringLiteral("UPDATE items SET md5 = ? WHERE path = ?"));
             update.addBindValue(md5);
             update.addBindValue(paths.at(i));
-            QVERIFY(update.exec());
-            m_model->setOrvexDataPacked(md5 + "|12|2020-01-01 00:00:00");
+            if (!update.exec())
+                qFatal("cannot give %s a digest", qPrintable(paths.at(i)));
+            m_model->setOrvexDataPacked(md5 + (i < malicious ? "|12" : "|0") +
+                                        "|2020-01-01 00:00:00");
         }
+        return paths;
     }
 
     void start()
@@ -241,23 +248,43 @@ private Q_SLOTS:
     void singleDroppedFile_data()
     {
         QTest::addColumn<int>("malicious");
-        QTest::addColumn<QString>("bold");
-        QTest::newRow("clean") << 0 << "not ";
-        QTest::newRow("malware") << 1 << "";
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QString>("unchecked");
+        QTest::newRow("clean") << 0 << "is <b>not </b>malicious"
+                               << "";
+        QTest::newRow("malware") << 1 << "is <b></b>malicious"
+                                 << "";
+        // Nothing is known of a file that was not checked: it is not "not malicious".
+        QTest::newRow("unreadable") << 0 << "<b>could not be checked</b>"
+                                    << "unreadable";
+        QTest::newRow("never answered") << 0 << "<b>could not be checked</b>"
+                                        << "unanswered";
+        // An answered row of an earlier scan says nothing of this one.
+        QTest::newRow("answered before, unreadable now") << 0 << "<b>could not be checked</b>"
+                                                         << "answered before";
     }
 
     void singleDroppedFile()
     {
         QFETCH(int, malicious);
-        QFETCH(QString, bold);
+        QFETCH(QString, verdict);
+        QFETCH(QString, unchecked);
         const QString file = m_dir->filePath(QStringLiteral("setup.exe"));
         QFile(file).open(QIODevice::WriteOnly);
         m_scanner->setDrives({file});
+        if (unchecked == QLatin1String("answered before"))
+            addRows(1, 0);
         start();
-        addRows(1, malicious);
+        if (unchecked.isEmpty()) {
+            addRows(1, malicious);
+        } else if (unchecked == QLatin1String("unanswered")) {
+            addRows(1, 0, false);
+        } else {
+            const QList<QString> rows = addRows(1, 0, false);
+            m_model->setUnableToOpenFile(rows.first());
+        }
         m_log->handleScanFinished();
-        compareSummary(QStringLiteral("The scan of \"setup.exe\" took {d} and it is <b>") + bold +
-                           "</b>malicious.",
+        compareSummary(QStringLiteral("The scan of \"setup.exe\" took {d} and it ") + verdict + ".",
                        0);
         QCOMPARE(m_seen->statistics, malicious);
     }
