@@ -485,6 +485,8 @@ void HeadlessScan::sendDigestsToOrvex(QList<QString> digests)
     OrvexHandler *handler = m_session->handler.get();
     connect(handler, &QThread::finished, this, &HeadlessScan::handleOrvexQueryFinished);
     connect(handler, &OrvexHandler::setOrvexDataPacked, this, &HeadlessScan::handleOrvexData);
+    connect(handler, &OrvexHandler::digestUnanswered, this,
+            &HeadlessScan::handleOrvexDataUnanswered);
     connect(handler, &OrvexHandler::automaticReconnectFailed, this,
             &HeadlessScan::handleAutomaticReconnectFailed);
     connect(handler, &ProgressInterface::progressStatus, this, &HeadlessScan::handleStatus);
@@ -500,6 +502,13 @@ void HeadlessScan::handleOrvexData(QString packedData)
     m_session->model->setOrvexDataPacked(packedData);
     ++m_filesAnswered;
     showProgress(false);
+}
+
+void HeadlessScan::handleOrvexDataUnanswered(QString md5)
+{
+    if (!m_session)
+        return;
+    m_session->model->setUnableToCheck(md5);
 }
 
 void HeadlessScan::handleAutomaticReconnectFailed()

@@ -69,6 +69,7 @@ private Q_SLOTS:
     void handleUnableToOpenFile(QString path);
     void sendDigestsToOrvex(QList<QString> digests);
     void handleOrvexData(QString packedData);
+    void handleOrvexDataUnanswered(QString md5);
     void handleOrvexQueryFinished();
     void handleAutomaticReconnectFailed();
     void handleStatus(QString status);

@@ -463,6 +463,13 @@ void FileTab::flushAnswers()
     m_fileModel->setOrvexDataPackedBatch(std::exchange(m_answers, {}));
 }
 
+void FileTab::setOrvexDataUnanswered(QString p_md5)
+{
+    // Stored after the answers that came before it.
+    flushAnswers();
+    m_fileModel->setUnableToCheck(p_md5);
+}
+
 void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data)
 {
     m_fileModel->setOrvexData(p_packed_data, p_orvex_item_property_enum, p_data);
