@@ -142,7 +142,9 @@ private Q_SLOTS:
         QFETCH(int, pieceSize);
         QFETCH(int, pauseMs);
 
-        Clock::setTestWaitDivisor(5); // read timeout 400 ms, far above the pauses
+        // Read timeout 1 s, far above the pauses even when the server thread is
+        // kept waiting on a busy machine.
+        Clock::setTestWaitDivisor(2);
         connectCommunicator();
         m_server->setPadding(padding);
         m_server->setPieces(pieceSize, pauseMs);
@@ -161,7 +163,7 @@ private Q_SLOTS:
         Clock::setTestWaitDivisor(20); // read timeout 100 ms
         connectCommunicator();
         m_server->setPadding(3000);
-        m_server->setPieces(1000, 400);
+        m_server->setPieces(1000, 3000); // far longer than a busy machine stalls
         QSignalSpy payloads(m_communicator.get(), &OrvexCommunicator::payload);
         QVERIFY(m_communicator->queryOrvex());
         QCOMPARE(payloads.count(), 1);

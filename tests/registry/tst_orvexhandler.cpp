@@ -423,7 +423,7 @@ private Q_SLOTS:
 
     void aLargeAnswerInPiecesIsReadWhole()
     {
-        Clock::setTestWaitDivisor(4); // read timeout 500 ms: pauses stay well below it
+        Clock::setTestWaitDivisor(2); // read timeout 1 s: pauses stay well below it
         QList<QString> digests;
         for (int i = 0; i < 3000; ++i) {
             digests.append(digestNumber(i));
