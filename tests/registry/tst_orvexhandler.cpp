@@ -237,6 +237,7 @@ private Q_SLOTS:
 
     void init()
     {
+        LogWatcher::clear();
         Clock::setTestWaitDivisor(20); // passes of 50 ms, read timeout 100 ms
         m_server = std::make_unique<RegistryTestServer>();
         QVERIFY(m_server->listen());
@@ -695,7 +696,6 @@ private Q_SLOTS:
         } else {
             QVERIFY(m_server->setRefusing(true));
         }
-        LogWatcher::clear();
         startHandler({kA});
 
         // The handler is in the wait, or about to enter it.
