@@ -412,6 +412,10 @@ void HeadlessScan::sendDigestsToOrvex(QList<QString> digests)
         if (pipeline)
             pipeline->applyAnswer(record);
     });
+    relay->forward(handler, &OrvexHandler::digestUnanswered, [pipeline](const QString &md5) {
+        if (pipeline)
+            pipeline->applyUnanswered(md5);
+    });
     connect(
         handler, &QThread::finished, relay,
         [relay, pipeline] {

@@ -224,6 +224,10 @@ void MainWindow::queryOrvex(QList<QString> digests)
             if (to)
                 to->setOrvexDataPacked(record);
         });
+        relay->forward(handler, &OrvexHandler::digestUnanswered, [to](const QString &md5) {
+            if (to)
+                to->setOrvexDataUnanswered(md5);
+        });
         if (fileTab) {
             // The Files tab's progress page counts the answers.
             relay->forward(handler, &ProgressInterface::progressMaximum, [to](int maximum) {

@@ -212,6 +212,13 @@ void FileScanPipeline::applyAnswer(QString packedData)
         m_answersTimer.start();
 }
 
+void FileScanPipeline::applyUnanswered(QString md5)
+{
+    flushAnswers();
+    ++m_answersApplied;
+    m_model->setUnableToCheck(md5);
+}
+
 void FileScanPipeline::flushAnswers()
 {
     m_answersTimer.stop();

@@ -86,6 +86,9 @@ public Q_SLOTS:
     // One registry result record "md5|rate|last seen", stored in a batch at
     // the latest at the next turn of the event loop, and before the scan ends.
     void applyAnswer(QString packedData);
+    // A digest the registry never answered: its rows end as unable to check,
+    // after the answers that came before it.
+    void applyUnanswered(QString md5);
     // The registry's query for this scan ended; the scan ends with it.
     void handleQueryFinished();
     // Stops whatever runs: the walk, the digests or the registry query. The

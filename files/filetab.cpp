@@ -385,6 +385,11 @@ void FileTab::setOrvexDataPacked(QString p_packed_data)
     m_pipeline->applyAnswer(p_packed_data);
 }
 
+void FileTab::setOrvexDataUnanswered(QString p_md5)
+{
+    m_pipeline->applyUnanswered(p_md5);
+}
+
 void FileTab::setOrvexData(QString p_packed_data, int p_orvex_item_property_enum, QVariant p_data)
 {
     m_fileModel->setOrvexData(p_packed_data, p_orvex_item_property_enum, p_data);

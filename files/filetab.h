@@ -97,6 +97,7 @@ public Q_SLOTS:
                       QVariant p_data) override;
     void OrvexQueryStarted() override;
     void OrvexQueryFinished() override;
+    void setOrvexDataUnanswered(QString p_md5) override;
 
 protected Q_SLOTS:
     void userSetFilter(QString p_filter);

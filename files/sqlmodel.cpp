@@ -192,6 +192,9 @@ SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
     m_updateUnableToOpen = QSqlQuery(db);
     m_updateUnableToOpen.prepare(
         statement("UPDATE %1 SET check_state = ?, status = ? WHERE path = ? COLLATE BINARY"));
+    m_updateUnableToCheck = QSqlQuery(db);
+    m_updateUnableToCheck.prepare(
+        statement("UPDATE %1 SET check_state = ?, status = ? WHERE md5 = ?"));
     m_updateAnswer = QSqlQuery(db);
     m_updateAnswer.prepare(
         statement("UPDATE %1 SET detection_rate = ?, last_seen = ?, check_state = ?, status = "
@@ -411,6 +414,15 @@ void SqlModel::setUnableToOpenFile(QString p_path)
     m_updateUnableToOpen.addBindValue(tr("Unable to open file."));
     m_updateUnableToOpen.addBindValue(p_path);
     exec(m_updateUnableToOpen);
+}
+
+void SqlModel::setUnableToCheck(QString p_md5)
+{
+    joinWriteBatch();
+    m_updateUnableToCheck.addBindValue(int(UnableToCheck));
+    m_updateUnableToCheck.addBindValue(tr("Unable to check against malware database."));
+    m_updateUnableToCheck.addBindValue(p_md5);
+    exec(m_updateUnableToCheck);
 }
 
 void SqlModel::setOrvexDataPacked(QString p_packed_data)

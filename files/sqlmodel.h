@@ -87,6 +87,8 @@ public Q_SLOTS:
     void addFiles(QList<QString> p_paths, int p_scan_type);
     void setDigestData(QString p_packed_data);
     void setUnableToOpenFile(QString p_path);
+    // Every row of this MD5 digest: the registry could not be asked about it.
+    void setUnableToCheck(QString p_md5);
     void setOrvexDataPacked(QString p_packed_data);
     // The same rows as setOrvexDataPacked() for each record in turn, with far
     // fewer statements. malwareFound follows the stored rows.
@@ -137,6 +139,7 @@ private:
     QSqlQuery m_insertFiles;
     QSqlQuery m_updateDigests;
     QSqlQuery m_updateUnableToOpen;
+    QSqlQuery m_updateUnableToCheck;
     QSqlQuery m_updateAnswer;
     // Answers with equal values that updateAnswers() stores with one statement.
     static constexpr int DigestsPerUpdate = 100;

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 #include <atomic>
@@ -30,6 +31,20 @@ int Clock::wait(int designedMs)
 void Clock::sleep(int designedMs)
 {
     QThread::msleep(static_cast<unsigned long>(wait(designedMs)));
+}
+
+bool Clock::sleepUnlessStopped(int designedMs, const std::function<bool()> &stopRequested)
+{
+    const QDeadlineTimer deadline(qMax(0, wait(designedMs)), Qt::PreciseTimer);
+    forever
+    {
+        if (stopRequested && stopRequested())
+            return false;
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            return true;
+        QThread::msleep(static_cast<unsigned long>(qMin<qint64>(left, StopCheckMs)));
+    }
 }
 
 void Clock::setTestWaitDivisor(int divisor)

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QtGlobal>
 
+#include <functional>
+
 // Every designed wait (one-second passes, tail reads, time-outs, reconnection
 // delays) and every "now" that decides an age goes through this class. The
 // shipped program never touches the test seam below, so it gets the designed
@@ -18,6 +20,12 @@ public:
     static int wait(int designedMs);
     // Blocks the calling thread for a designed duration.
     static void sleep(int designedMs);
+    // The same, but looks at stopRequested every StopCheckMs and returns at
+    // once when it holds: false when stopped, true when the time passed.
+    static bool sleepUnlessStopped(int designedMs, const std::function<bool()> &stopRequested);
+    // How often a stoppable wait looks at its stop (real milliseconds, never
+    // shortened: a stop is honoured well within a second).
+    static constexpr int StopCheckMs = 50;
 
     // Test seam: divide every designed wait by divisor (at least 1 ms stays),
     // and shift "now" by an offset in seconds.

@@ -5,9 +5,17 @@
 #include "platform/serveraddress.h"
 #include "registry/uniqueid.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QPointer>
+#include <QSignalBlocker>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <limits>
 
 namespace {
 QByteArray md5Hex(const QByteArray &data)
@@ -43,20 +51,96 @@ void OrvexCommunicator::setSocket(QTcpSocket *socket)
             Qt::DirectConnection);
 }
 
+void OrvexCommunicator::setStopCheck(std::function<bool()> stopRequested)
+{
+    m_stopRequested = std::move(stopRequested);
+}
+
 bool OrvexCommunicator::connectToOrvex()
 {
     qDebug() << "OrvexCommunicator::connectToOrvex() called";
-    if (!m_socket)
+    m_failure.clear();
+    if (!m_socket) {
+        m_failure = tr("no connection to use");
         return false;
+    }
     m_socket->abort();
     m_socket->connectToHost(m_host, m_port, QIODevice::ReadWrite);
-    return m_socket->waitForConnected(Clock::wait(connectTimeout));
+    return waitForConnection();
+}
+
+bool OrvexCommunicator::waitForConnection()
+{
+    // A blocking wait for the connection would hold the thread for the whole
+    // time-out, and one for a host name blocks in its look-up. Instead the
+    // socket's own notifications (look-up result, connect result) are served
+    // here, woken at least every StopCheckMs to look at the stop. The socket
+    // reports its errors as always; the handler may replace it meanwhile.
+    const QPointer<QTcpSocket> socket = m_socket;
+    const QDeadlineTimer deadline(Clock::wait(connectTimeout), Qt::PreciseTimer);
+    QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
+    QTimer wakeUp;
+    if (dispatcher)
+        wakeUp.start(Clock::StopCheckMs);
+    const auto connecting = [&socket] {
+        return socket && (socket->state() == QAbstractSocket::HostLookupState ||
+                          socket->state() == QAbstractSocket::ConnectingState);
+    };
+    while (connecting()) {
+        if (isStopRequested()) {
+            dropConnection(socket);
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            // Like the designed blocking wait's time-out: no error signal.
+            m_failure = tr("timed out");
+            dropConnection(socket);
+            return false;
+        }
+        if (dispatcher)
+            dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+        else
+            QThread::msleep(Clock::StopCheckMs);
+    }
+    if (socket && socket == m_socket && socket->state() == QAbstractSocket::ConnectedState)
+        return true;
+    if (m_failure.isEmpty() && socket)
+        m_failure = errorText(socket->error(), socket->errorString());
+    return false;
+}
+
+bool OrvexCommunicator::waitForBytes(int timeoutMs)
+{
+    // Waited in slices so that a stop is seen; blocked, so that a slice's end
+    // is not reported as a time-out of the socket.
+    const QSignalBlocker blocker(m_socket);
+    const QDeadlineTimer deadline(qMax(0, timeoutMs), Qt::PreciseTimer);
+    forever
+    {
+        if (m_socket->bytesAvailable() > 0)
+            return true;
+        if (m_socket->state() != QAbstractSocket::ConnectedState || isStopRequested())
+            return false;
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0)
+            return false;
+        m_socket->waitForReadyRead(int(qMin<qint64>(left, Clock::StopCheckMs)));
+    }
+}
+
+void OrvexCommunicator::dropConnection(QTcpSocket *socket)
+{
+    // The rest of an answer must never be read as the start of the next one.
+    const QSignalBlocker blocker(socket);
+    socket->abort();
 }
 
 bool OrvexCommunicator::queryOrvex()
 {
+    m_failure.clear();
     if (!m_socket || !m_socket->isOpen()) {
         qWarning() << "OrvexCommunicator::queryOrvex() socket was null or not open!";
+        m_failure = tr("no connection to use");
         return false;
     }
     qDebug().noquote() << QStringLiteral(
@@ -65,8 +149,10 @@ bool OrvexCommunicator::queryOrvex()
     const qint64 written = m_socket->write(m_request);
     if (written == -1) {
         qWarning() << "OrvexCommunicator::queryOrvex() writing to the socket failed!";
+        m_failure = tr("the request could not be sent");
         return false;
     }
+    m_answerClock.start();
     qDebug().noquote()
         << QStringLiteral("OrvexCommunicator::queryOrvex() sent %1 bytes to Orvex.").arg(written);
     if (written != m_request.size())
@@ -75,8 +161,21 @@ bool OrvexCommunicator::queryOrvex()
                                     "%1 bytes but we wrote %2 bytes!")
                                     .arg(m_request.size())
                                     .arg(written);
-    if (!m_socket->waitForReadyRead(Clock::wait(m_queryTimeout))) {
+    if (!waitForBytes(Clock::wait(m_queryTimeout))) {
+        if (isStopRequested()) {
+            dropConnection(m_socket);
+            return false;
+        }
         qWarning() << "OrvexCommunicator::queryOrvex() timed out waiting for data from the Orvex!";
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_failure = tr("timed out waiting for the answer");
+            // A late answer must not be taken for the answer to the next request.
+            dropConnection(m_socket);
+        } else {
+            m_failure = errorText(m_socket->error(), m_socket->errorString());
+            // The blocked wait kept the error from the socket's signal.
+            displaySocketError(m_socket->error());
+        }
         return false;
     }
     readServer();
@@ -89,6 +188,8 @@ void OrvexCommunicator::readServer()
     m_answerAccepted = false;
     if (!m_socket)
         return;
+    if (!m_answerClock.isValid())
+        m_answerClock.start();
 
     // The answer has no length and no end marker. It is complete only when the
     // server falls silent for the read timeout or closes the connection: the size
@@ -100,10 +201,22 @@ void OrvexCommunicator::readServer()
     };
     QByteArray buffer = readAvailable(maxAnswerSize + 1);
     while (buffer.size() <= maxAnswerSize) {
-        const bool wasBlocked = m_socket->blockSignals(true);
-        if (m_socket->bytesAvailable() == 0)
-            m_socket->waitForReadyRead(Clock::wait(m_readTimeout));
-        m_socket->blockSignals(wasBlocked);
+        // Bytes that keep coming after the deadline are a trickle, not an answer.
+        if (m_answerClock.elapsed() > Clock::wait(answerTimeAllowed(buffer.size()))) {
+            qWarning().noquote()
+                << QStringLiteral("OrvexCommunicator::readServer() the answer is still "
+                                  "arriving after %1 ms (%2 bytes); dropping it and the connection")
+                       .arg(m_answerClock.elapsed())
+                       .arg(buffer.size());
+            m_failure = tr("the answer took too long");
+            dropConnection(m_socket);
+            return;
+        }
+        waitForBytes(Clock::wait(m_readTimeout));
+        if (isStopRequested()) {
+            dropConnection(m_socket);
+            return;
+        }
         const QByteArray chunk = readAvailable(maxAnswerSize + 1 - buffer.size());
         if (chunk.isEmpty())
             break;
@@ -114,10 +227,8 @@ void OrvexCommunicator::readServer()
         qWarning().noquote() << QStringLiteral("OrvexCommunicator::readServer() the answer exceeds "
                                                "%1 bytes; dropping it and the connection")
                                     .arg(maxAnswerSize);
-        // The rest of the answer must not be read as the start of the next one.
-        const bool wasBlocked = m_socket->blockSignals(true);
-        m_socket->abort();
-        m_socket->blockSignals(wasBlocked);
+        m_failure = tr("the answer was too large");
+        dropConnection(m_socket);
         return;
     }
 
@@ -130,9 +241,10 @@ void OrvexCommunicator::readServer()
 
 void OrvexCommunicator::displaySocketError(QAbstractSocket::SocketError error)
 {
+    const QString errorString = m_socket ? m_socket->errorString() : QString();
     qWarning().noquote() << QStringLiteral("OrvexCommunicator::displaySocketError() #%1: %2")
                                 .arg(static_cast<int>(error))
-                                .arg(m_socket ? m_socket->errorString() : QString());
+                                .arg(errorString);
     QString message;
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
@@ -144,8 +256,36 @@ void OrvexCommunicator::displaySocketError(QAbstractSocket::SocketError error)
         message = tr("Unknown network error encountered.");
         break;
     }
-    if (!message.isEmpty())
-        emit communicationError(message);
+    if (message.isEmpty())
+        return;
+    // Where and why, after the words the user knows.
+    emit communicationError(
+        tr("%1 %2: %3.").arg(message, address(), errorText(error, errorString)));
+}
+
+QString OrvexCommunicator::errorText(QAbstractSocket::SocketError error, const QString &errorString)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return tr("connection refused");
+    case QAbstractSocket::HostNotFoundError:
+        return tr("host not found");
+    case QAbstractSocket::SocketTimeoutError:
+        return tr("timed out");
+    case QAbstractSocket::RemoteHostClosedError:
+        return tr("connection closed by the server");
+    default:
+        break;
+    }
+    if (!errorString.isEmpty())
+        return errorString;
+    return tr("network error %1").arg(static_cast<int>(error));
+}
+
+int OrvexCommunicator::answerTimeAllowed(qint64 bytes)
+{
+    const qint64 allowed = answerDeadline + qMax<qint64>(0, bytes) * 1000 / answerRate;
+    return int(qMin<qint64>(allowed, std::numeric_limits<int>::max()));
 }
 
 void OrvexCommunicator::socketConnected()
@@ -185,6 +325,13 @@ QString OrvexCommunicator::host() const
 quint16 OrvexCommunicator::port() const
 {
     return m_port;
+}
+
+QString OrvexCommunicator::address() const
+{
+    const QString host =
+        m_host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(m_host) : m_host;
+    return QStringLiteral("%1:%2").arg(host).arg(m_port);
 }
 
 QByteArray OrvexCommunicator::clientToken()

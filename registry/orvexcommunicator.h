@@ -2,8 +2,11 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+
+#include <functional>
 
 class QTcpSocket;
 
@@ -19,19 +22,37 @@ public:
     static constexpr int connectTimeout = 30000;
     // An answer larger than this is refused: the server is broken or hostile.
     static constexpr qint64 maxAnswerSize = 64 * 1024 * 1024;
+    // A whole answer must have arrived within this many milliseconds of the
+    // request, plus the time its size takes at answerRate bytes per second:
+    // a server that trickles bytes would otherwise hold the query for ever.
+    static constexpr int answerDeadline = 30000;
+    static constexpr int answerRate = 64 * 1024;
 
     explicit OrvexCommunicator(QObject *parent = nullptr);
 
     // Takes a socket into use; the caller keeps ownership.
     void setSocket(QTcpSocket *socket);
+    // Every wait looks at this at least every Clock::StopCheckMs and gives up
+    // when it holds.
+    void setStopCheck(std::function<bool()> stopRequested);
     bool connectToOrvex();
     // Sends the request and collects the answer; true when a whole answer was read.
     bool queryOrvex();
+    // Why the last connectToOrvex() or queryOrvex() failed, in words for the
+    // user ("connection refused"); empty after a success or a stop.
+    QString failure() const { return m_failure; }
     void setRequest(const QByteArray &request);
     QByteArray request() const;
     bool isConnected() const;
     QString host() const;
     quint16 port() const;
+    // "host:port", an IPv6 host in brackets.
+    QString address() const;
+    // The milliseconds (designed, before the test seam) an answer of this many
+    // bytes may take from its request.
+    static int answerTimeAllowed(qint64 bytes);
+    // A socket error in words for the user.
+    static QString errorText(QAbstractSocket::SocketError error, const QString &errorString);
     int queryTimeout() const { return m_queryTimeout; }
     int readTimeout() const { return m_readTimeout; }
 
@@ -55,6 +76,16 @@ protected Q_SLOTS:
     void readServer();
 
 private:
+    bool isStopRequested() const { return m_stopRequested && m_stopRequested(); }
+    // Serves the socket's notifications until it has connected or failed, the
+    // connect time-out passed or a stop came.
+    bool waitForConnection();
+    // Waits at most timeoutMs for bytes to read, with the socket's signals
+    // blocked; false when none came, the connection ended or a stop came.
+    bool waitForBytes(int timeoutMs);
+    // Drops the connection without reporting it as an error.
+    static void dropConnection(QTcpSocket *socket);
+
     QTcpSocket *m_socket = nullptr;
     QByteArray m_request;
     QString m_host;
@@ -63,4 +94,8 @@ private:
     const int m_readTimeout = 2000;
     // Set by readServer(): false when the answer was refused.
     bool m_answerAccepted = false;
+    QString m_failure;
+    std::function<bool()> m_stopRequested;
+    // Runs from the moment the request was sent.
+    QElapsedTimer m_answerClock;
 };

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTextStream>
 
@@ -58,6 +59,8 @@ OrvexHandler::OrvexHandler(OrvexCache *cache, QObject *parent)
     connect(m_communicator, &OrvexCommunicator::payload, this, &OrvexHandler::processOrvexPayload,
             Qt::DirectConnection);
 
+    m_communicator->setStopCheck([this] { return isStopRequested(); });
+
     m_socket = new QTcpSocket;
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &OrvexHandler::handleSocketError,
             Qt::DirectConnection);
@@ -100,7 +103,14 @@ void OrvexHandler::userRequestReconnect()
 
 void OrvexHandler::run()
 {
+    m_unansweredCount.clear();
     queryOrvex();
+    m_retiredSockets.clear();
+}
+
+bool OrvexHandler::sleepUnlessStopped(int designedMs)
+{
+    return Clock::sleepUnlessStopped(designedMs, [this] { return isStopRequested(); });
 }
 
 bool OrvexHandler::hasPendingDigests() const
@@ -124,6 +134,10 @@ bool OrvexHandler::finishIfIdle()
 
 void OrvexHandler::queryOrvex()
 {
+    // Runs nest when a connection fails inside a wait (see handleSocketError()).
+    ++m_runDepth;
+    const auto leave = qScopeGuard([this] { --m_runDepth; });
+
     emit progressStatus(tr("Connecting to the malware database..."));
     if (finishIfIdle()) {
         m_socket->disconnectFromHost();
@@ -132,8 +146,10 @@ void OrvexHandler::queryOrvex()
 
     forever
     {
-        Clock::sleep(1000);
-        if (isStopRequested()) {
+        // No run is under way further up: no retired socket is in use.
+        if (m_runDepth == 1)
+            m_retiredSockets.clear();
+        if (!sleepUnlessStopped(1000) || isStopRequested()) {
             m_pending.finish();
             return;
         }
@@ -150,11 +166,13 @@ void OrvexHandler::queryOrvex()
         if (allCached) {
             answerQueryFromCache(snapshot);
         } else if (!m_communicator->isConnected() && !m_communicator->connectToOrvex()) {
-            qWarning() << "OrvexHandler::queryOrvex() the communicator object couldn't connect to "
-                          "the Orvex!";
-            emit progressStatus(tr("Failed to connect to the malware database."));
-            if (hasPendingDigests())
-                attemptReconnect();
+            if (!isStopRequested()) {
+                qWarning() << "OrvexHandler::queryOrvex() the communicator object couldn't "
+                              "connect to the Orvex!";
+                emit progressStatus(tr("Failed to connect to the malware database."));
+                if (hasPendingDigests())
+                    attemptReconnect(m_communicator->failure());
+            }
         } else {
             emit progressStatus(tr("Connected to the malware database."));
             if (snapshot.isEmpty()) {
@@ -163,7 +181,9 @@ void OrvexHandler::queryOrvex()
                     return;
                 continue;
             }
-            const QByteArray request = buildRequest(snapshot, std::numeric_limits<int>::max());
+            QList<QString> asked;
+            const QByteArray request =
+                buildRequest(snapshot, std::numeric_limits<int>::max(), &asked);
             if (request.isEmpty()) {
                 qDebug() << "OrvexHandler::queryOrvex() the cache had all digests in query.";
                 answerQueryFromCache(snapshot);
@@ -176,10 +196,12 @@ void OrvexHandler::queryOrvex()
             }
             emit progressStatus(tr("Checking files against the malware database..."));
             m_communicator->setRequest(request);
-            if (!m_communicator->queryOrvex() && hasPendingDigests()) {
+            if (m_communicator->queryOrvex()) {
+                countUnanswered(asked);
+            } else if (hasPendingDigests() && !isStopRequested()) {
                 qWarning() << "OrvexHandler::queryOrvex() the communicator object could not query "
                               "the Orvex!";
-                attemptReconnect();
+                attemptReconnect(m_communicator->failure());
             }
         }
 
@@ -190,7 +212,32 @@ void OrvexHandler::queryOrvex()
     }
 }
 
-QByteArray OrvexHandler::buildRequest(const QList<QString> &digests, int limit) const
+void OrvexHandler::countUnanswered(const QList<QString> &asked)
+{
+    // A digest whose record never comes whole (cut, left out, rejected) would
+    // otherwise be asked again every pass for as long as the handler runs.
+    for (const QString &digest : asked) {
+        if (!m_pending.contains(digest)) {
+            m_unansweredCount.remove(digest);
+            continue;
+        }
+        int &count = m_unansweredCount[digest];
+        if (++count < AnswersBeforeGivingUp)
+            continue;
+        m_unansweredCount.remove(digest);
+        if (m_pending.removeAll(digest) == 0)
+            continue;
+        qWarning().noquote() << QStringLiteral("OrvexHandler::queryOrvex() %1 answers in a row "
+                                               "held no record for digest '%2'; unable to check it")
+                                    .arg(AnswersBeforeGivingUp)
+                                    .arg(digest);
+        emit digestUnanswered(digest);
+        emit progressStep();
+    }
+}
+
+QByteArray OrvexHandler::buildRequest(const QList<QString> &digests, int limit,
+                                      QList<QString> *asked) const
 {
     const int count = qMin(limit, int(digests.size()));
     QByteArray request;
@@ -206,6 +253,8 @@ QByteArray OrvexHandler::buildRequest(const QList<QString> &digests, int limit) 
             continue;
         stream << digest << '\n';
         ++written;
+        if (asked)
+            asked->append(digest);
     }
     stream << "end\n";
     stream.flush();
@@ -287,6 +336,14 @@ bool OrvexHandler::processOrvexPayloadLine(const QString &line)
                                     .arg(rate);
         return false;
     }
+    // A percentage, or -1 for no data: -5 would hide a file the engines flag.
+    const int rateValue = rate.toInt();
+    if (rateValue < -1 || rateValue > 100) {
+        qWarning().noquote() << QStringLiteral("OrvexHandler::processOrvexPayloadLine() detection "
+                                               "rate '%1' is outside -1 to 100")
+                                    .arg(rate);
+        return false;
+    }
 
     if (m_pending.removeAll(digest) == 0) {
         qWarning().noquote() << QStringLiteral(
@@ -299,7 +356,7 @@ bool OrvexHandler::processOrvexPayloadLine(const QString &line)
     publishResult(digest, rate, lastSeenString);
 
     auto *response = new OrvexResponse;
-    response->setResponse(lastSeen, rate.toInt());
+    response->setResponse(lastSeen, rateValue);
     if (m_cache)
         m_cache->insert(digest, response);
     else
@@ -323,6 +380,8 @@ void OrvexHandler::handleSocketError(QAbstractSocket::SocketError error)
                               .arg(static_cast<int>(error));
 
     QTcpSocket *oldSocket = m_socket;
+    const QString cause =
+        OrvexCommunicator::errorText(error, oldSocket ? oldSocket->errorString() : QString());
     auto *socket = new QTcpSocket;
     connect(socket, &QAbstractSocket::errorOccurred, this, &OrvexHandler::handleSocketError,
             Qt::DirectConnection);
@@ -334,24 +393,21 @@ void OrvexHandler::handleSocketError(QAbstractSocket::SocketError error)
         qDebug() << "OrvexHandler::handleSocketError() deleting old socket";
         oldSocket->disconnect();
         oldSocket->disconnectFromHost();
-        // Deleted when this thread's run ends: the socket may still be inside
-        // the wait that reported this error.
-        oldSocket->deleteLater();
+        m_retiredSockets.emplace_back(oldSocket);
     }
 
-    attemptReconnect();
+    attemptReconnect(cause);
 }
 
-void OrvexHandler::attemptReconnect()
+void OrvexHandler::attemptReconnect(const QString &cause)
 {
     if (isStopRequested())
         return;
-    if (m_retryCount > 5) {
+    if (m_retryCount >= AutomaticReconnects) {
         emit automaticReconnectFailed();
         while (!m_userReconnectRequest.load()) {
-            if (isStopRequested())
+            if (!sleepUnlessStopped(250))
                 return;
-            Clock::sleep(250);
         }
         m_retryCount = 0;
         m_userReconnectRequest.store(false);
@@ -359,9 +415,15 @@ void OrvexHandler::attemptReconnect()
 
     const int delay = 1 << m_retryCount;
     ++m_retryCount;
-    emit connectionMessage(tr("Attempting to reconnect..."));
-    Clock::sleep(1000 * delay);
-    if (isStopRequested())
+    // The designed words first, then where, why and how far along.
+    emit connectionMessage(
+        tr("Attempting to reconnect...") + QLatin1Char(' ') +
+        tr("%1: %2. Attempt %3 of %4 in %5 s.")
+            .arg(m_communicator->address(), cause.isEmpty() ? tr("could not connect") : cause)
+            .arg(m_retryCount)
+            .arg(AutomaticReconnects)
+            .arg(delay));
+    if (!sleepUnlessStopped(1000 * delay))
         return;
     queryOrvex();
 }

@@ -5,10 +5,13 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 class OrvexCache;
 class OrvexCommunicator;
@@ -22,6 +25,11 @@ class OrvexHandler : public ProcessModifier
     Q_OBJECT
 
 public:
+    // Automatic reconnections before the handler waits for the user.
+    static constexpr int AutomaticReconnects = 6;
+    // Answers in a row that may leave a digest unanswered before it is given up.
+    static constexpr int AnswersBeforeGivingUp = 3;
+
     explicit OrvexHandler(OrvexCache *cache, QObject *parent = nullptr);
     ~OrvexHandler() override;
 
@@ -30,6 +38,10 @@ Q_SIGNALS:
     void communicationEstablished();
     void automaticReconnectFailed();
     void setOrvexDataPacked(QString);
+    // AnswersBeforeGivingUp answers in a row held no acceptable record for the
+    // digest: it is no longer asked and cannot be checked. Once per digest, in
+    // order with setOrvexDataPacked().
+    void digestUnanswered(QString md5);
 
 public Q_SLOTS:
     void sendQuery(QString digest);
@@ -47,8 +59,15 @@ private:
     void queryOrvex();
     void answerQueryFromCache(const QList<QString> &digests);
     bool processOrvexPayloadLine(const QString &line);
-    QByteArray buildRequest(const QList<QString> &digests, int limit) const;
-    void attemptReconnect();
+    // The digests written are added to asked when it is given.
+    QByteArray buildRequest(const QList<QString> &digests, int limit,
+                            QList<QString> *asked = nullptr) const;
+    // cause: why the last attempt failed, in words for the user.
+    void attemptReconnect(const QString &cause);
+    // Counts an answer against every digest it left pending and gives up on
+    // those it was the last chance for.
+    void countUnanswered(const QList<QString> &asked);
+    bool sleepUnlessStopped(int designedMs);
     void publishResult(const QString &digest, const QString &rate, const QString &lastSeen);
     bool hasPendingDigests() const;
     bool isCached(const QString &digest) const;
@@ -61,4 +80,11 @@ private:
     int m_retryCount = 0; // touched by the worker only
     std::atomic<bool> m_userReconnectRequest{false};
     OrvexCache *m_cache;
+    // Worker only: answers in a row that left a pending digest unanswered.
+    QHash<QString, int> m_unansweredCount;
+    // Sockets replaced after an error. One may still be inside the wait that
+    // reported the error, further up the stack of nested runs, so they are
+    // deleted only where no run is under way.
+    std::vector<std::unique_ptr<QTcpSocket>> m_retiredSockets;
+    int m_runDepth = 0; // worker only
 };

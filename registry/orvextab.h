@@ -23,4 +23,6 @@ public Q_SLOTS:
     virtual void setOrvexData(QString, int, QVariant) = 0;
     virtual void OrvexQueryStarted() = 0;
     virtual void OrvexQueryFinished() = 0;
+    // The registry never answered this MD5 digest acceptably: it cannot be checked.
+    virtual void setOrvexDataUnanswered(QString p_md5) = 0;
 };

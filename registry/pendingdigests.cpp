@@ -53,6 +53,12 @@ int PendingDigests::removeAll(const QString &digest)
     return m_copies.take(digest);
 }
 
+bool PendingDigests::contains(const QString &digest) const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_copies.contains(digest);
+}
+
 bool PendingDigests::isEmpty() const
 {
     QMutexLocker locker(&m_mutex);

@@ -23,6 +23,7 @@ public:
     QList<QString> snapshot();
     // Removes every copy of the digest; returns how many there were.
     int removeAll(const QString &digest);
+    bool contains(const QString &digest) const;
     bool isEmpty() const;
     // Ends the run when nothing is pending; false when digests arrived meanwhile.
     bool finishIfEmpty();

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -718,9 +719,11 @@ private Q_SLOTS:
         child.start(QStringLiteral(WINORVEX_EXECUTABLE), {QStringLiteral("--scan"), file});
         QVERIFY(child.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount() >= 1, 20000);
+        const pid_t pid = pid_t(child.processId());
+        QVERIFY(pid > 0); // 0 would signal this whole process group
         QElapsedTimer stopping;
         stopping.start();
-        QCOMPARE(::kill(pid_t(child.processId()), signalNumber), 0);
+        QCOMPARE(::kill(pid, signalNumber), 0);
         QVERIFY(child.waitForFinished(20000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 2);
@@ -749,6 +752,7 @@ private Q_SLOTS:
         QVERIFY(child.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount() >= 1, 20000);
         const pid_t pid = pid_t(child.processId());
+        QVERIFY(pid > 0);
         // SIGINT is delivered before SIGTERM when both are pending.
         QCOMPARE(::kill(pid, SIGINT), 0);
         QCOMPARE(::kill(pid, SIGTERM), 0);
@@ -760,21 +764,39 @@ private Q_SLOTS:
         QVERIFY2(!err.contains("SIGINT"), err.constData());
     }
 
+    // A first stop is honoured at once; one that cannot end the process (here its
+    // results wait for a full standard output) is cut short by a second Ctrl+C.
     void secondInterruptQuitsAtOnce()
     {
         const QString file = makeFile(QStringLiteral("a.txt"), "a\n");
         m_server->setSilent(true);
+        int output[2];
+        QCOMPARE(::pipe2(output, O_CLOEXEC | O_NONBLOCK), 0);
+        const auto closeOutput = qScopeGuard([&output] {
+            ::close(output[0]);
+            ::close(output[1]);
+        });
+        const QByteArray block(4096, 'x');
+        while (::write(output[1], block.constData(), size_t(block.size())) > 0) {
+        }
+        QCOMPARE(errno, EAGAIN);
+        // The child's writes block on the full pipe instead of failing.
+        QCOMPARE(::fcntl(output[1], F_SETFL, 0), 0);
+        const int writeEnd = output[1];
 
         QProcess child;
         child.setProcessEnvironment(environment());
+        child.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
         child.start(QStringLiteral(WINORVEX_EXECUTABLE), {QStringLiteral("--scan"), file});
         QVERIFY(child.waitForStarted());
-        // Waiting up to its designed ten seconds for an answer that never comes.
+        const pid_t pid = pid_t(child.processId());
+        QVERIFY(pid > 0);
         QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount() >= 1, 20000);
-        QCOMPARE(::kill(pid_t(child.processId()), SIGINT), 0);
+        QCOMPARE(::kill(pid, SIGINT), 0);
         QByteArray err;
         QTRY_VERIFY_WITH_TIMEOUT((err += child.readAllStandardError()).contains("stopping"), 5000);
-        QCOMPARE(::kill(pid_t(child.processId()), SIGINT), 0);
+        QCOMPARE(child.state(), QProcess::Running);
+        QCOMPARE(::kill(pid, SIGINT), 0);
         QVERIFY(child.waitForFinished(3000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     }
@@ -854,6 +876,26 @@ private Q_SLOTS:
             lines.at(1).startsWith(QLatin1String("The Full Scan of \"a.txt\" was aborted after")),
             qPrintable(lines.at(1)));
         QCOMPARE(m_server->connectionCount(), 0);
+    }
+
+    // A registry that leaves the line end off its last line never answers the
+    // last digest whole: the scan still finishes, with that file unchecked.
+    void aDigestNeverAnsweredEndsUnchecked()
+    {
+        const QString file = makeFile(QStringLiteral("a.txt"), "nobody answers for me\n");
+        m_server->setLastLineEndOmitted(true);
+        const Result result = runInProcess(
+            {QStringLiteral("--scan"), QStringLiteral("--format"), QStringLiteral("json"), file});
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(m_server->requestCount(), 3);
+        const QJsonArray rows = QJsonDocument::fromJson(result.out).array();
+        QCOMPARE(rows.size(), 1);
+        const QJsonObject row = rows.at(0).toObject();
+        QCOMPARE(row.value("path").toString(), file);
+        QCOMPARE(row.value("check_state").toInt(), 2);
+        QCOMPARE(row.value("status").toString(),
+                 QStringLiteral("Unable to check against malware database."));
     }
 
     void stopDuringQueryKeepsAnsweredFilesOnly()

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
+#include "files/filetab.h"
 #include "platform/clock.h"
 #include "registry/orvextab.h"
 #include "registrytestserver.h"
@@ -8,7 +9,9 @@
 #include <QtTest>
 
 #include <QPointer>
+#include <QSqlQuery>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 namespace {
@@ -17,6 +20,7 @@ class RecordingTab : public OrvexTab
 {
 public:
     QStringList records;
+    QStringList unanswered;
     int started = 0;
     int finished = 0;
     QPointer<QObject> handler;
@@ -29,6 +33,7 @@ public:
         handler = sender();
     }
     void OrvexQueryFinished() override { ++finished; }
+    void setOrvexDataUnanswered(QString md5) override { unanswered << md5; }
 };
 
 QString digest(int i)
@@ -98,6 +103,40 @@ private Q_SLOTS:
         QTRY_VERIFY(tab.handler.isNull()); // deleted itself
         QVERIFY(window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget_network"))
                     ->isHidden());
+    }
+
+    // A registry that leaves the line end off its last line never answers the
+    // last digest whole: the scan still finishes, with that file unchecked.
+    void aDigestNeverAnsweredEndsUncheckedInTheFilesTab()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString path = folder.filePath(QStringLiteral("unanswered.txt"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write("nobody answers for me"), qint64(21));
+        }
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        server.setLastLineEndOmitted(true);
+        qputenv("WINORVEX_REGISTRY", server.address());
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        QSignalSpy finished(window.fileTab(), &FileTab::fileScanFinished);
+        window.fileTab()->handleFilesAndDirectoriesDrop({QFileInfo(path)});
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(server.requestCount(), 3);
+
+        QSqlQuery rows;
+        QVERIFY(rows.exec(QStringLiteral("SELECT path, check_state, status FROM items")));
+        QVERIFY(rows.next());
+        QCOMPARE(rows.value(0).toString(), path);
+        QCOMPARE(rows.value(1).toInt(), 2);
+        QCOMPARE(rows.value(2).toString(),
+                 QStringLiteral("Unable to check against malware database."));
+        QVERIFY(!rows.next());
     }
 
     void retryButtonReachesTheWaitingHandler()

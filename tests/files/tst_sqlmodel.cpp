@@ -415,6 +415,27 @@ private Q_SLOTS:
         QCOMPARE(m_model->filesToDigest(5), QList<QString>{path});
     }
 
+    // The registry never answered the digest: every file holding it is unchecked,
+    // and not counted as malware or as clean.
+    void unansweredDigestMarksEveryRowOfIt()
+    {
+        const QString first = makeFile(QStringLiteral("one.exe"));
+        const QString second = makeFile(QStringLiteral("two.exe"));
+        const QString other = makeFile(QStringLiteral("three.exe"));
+        m_model->addFiles({first, second, other}, 1);
+        m_model->setDigestData(QStringLiteral("%1|%2|%3").arg(first, Sha1A, Md5A));
+        m_model->setDigestData(QStringLiteral("%1|%2|%3").arg(second, Sha1A, Md5A));
+        m_model->setDigestData(QStringLiteral("%1|%2|%3").arg(other, Sha1B, Md5B));
+        m_model->setUnableToCheck(Md5A);
+        const QString unable = QStringLiteral("Unable to check against malware database.");
+        QCOMPARE(tableRows("SELECT path, detection_rate, check_state, status FROM items "
+                           "ORDER BY id"),
+                 (QList<QVariantList>{{first, QVariant(), 2, unable},
+                                      {second, QVariant(), 2, unable},
+                                      {other, QVariant(), QVariant(), QVariant()}}));
+        QCOMPARE(m_model->maliciousEntryCount(), 0);
+    }
+
     void answerUpdatesEveryRowOfTheDigest()
     {
         const QString first = makeFile(QStringLiteral("one.exe"));

@@ -73,6 +73,13 @@ private Q_SLOTS:
         QCOMPARE(communicator.queryTimeout(), 10000);
         QCOMPARE(communicator.readTimeout(), 2000);
         QCOMPARE(OrvexCommunicator::connectTimeout, 30000);
+        QCOMPARE(OrvexCommunicator::answerDeadline, 30000);
+        QCOMPARE(OrvexCommunicator::answerRate, 64 * 1024);
+        // 30 s, and one more second for each 64 KiB that has arrived.
+        QCOMPARE(OrvexCommunicator::answerTimeAllowed(0), 30000);
+        QCOMPARE(OrvexCommunicator::answerTimeAllowed(10 * 64 * 1024), 40000);
+        QCOMPARE(OrvexCommunicator::answerTimeAllowed(OrvexCommunicator::maxAnswerSize),
+                 30000 + 1024 * 1000);
         QCOMPARE(communicator.port(), quint16(43));
         QCOMPARE(communicator.host(), ServerAddress::registry().host);
         QVERIFY(!communicator.host().isEmpty());
@@ -83,6 +90,9 @@ private Q_SLOTS:
         OrvexCommunicator overridden;
         QCOMPARE(overridden.host(), QStringLiteral("registry.example.test"));
         QCOMPARE(overridden.port(), quint16(4343));
+        QCOMPARE(overridden.address(), QStringLiteral("registry.example.test:4343"));
+        qputenv("WINORVEX_REGISTRY", "[::1]:4343");
+        QCOMPARE(OrvexCommunicator().address(), QStringLiteral("[::1]:4343"));
     }
 
     void requestHeaderDigests()
@@ -132,7 +142,9 @@ private Q_SLOTS:
         QFETCH(int, pieceSize);
         QFETCH(int, pauseMs);
 
-        Clock::setTestWaitDivisor(5); // read timeout 400 ms, far above the pauses
+        // Read timeout 1 s, far above the pauses even when the server thread is
+        // kept waiting on a busy machine.
+        Clock::setTestWaitDivisor(2);
         connectCommunicator();
         m_server->setPadding(padding);
         m_server->setPieces(pieceSize, pauseMs);
@@ -151,7 +163,7 @@ private Q_SLOTS:
         Clock::setTestWaitDivisor(20); // read timeout 100 ms
         connectCommunicator();
         m_server->setPadding(3000);
-        m_server->setPieces(1000, 400);
+        m_server->setPieces(1000, 3000); // far longer than a busy machine stalls
         QSignalSpy payloads(m_communicator.get(), &OrvexCommunicator::payload);
         QVERIFY(m_communicator->queryOrvex());
         QCOMPARE(payloads.count(), 1);
@@ -255,10 +267,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("situation");
         QTest::addColumn<QString>("message");
 
+        // The designed words, then where and why.
         QTest::newRow("host not found")
-            << "host" << QStringLiteral("Could not connect to the malware database.");
+            << "host"
+            << QStringLiteral("Could not connect to the malware database. nonexistent.invalid:43: "
+                              "host not found.");
         QTest::newRow("refused") << "refused"
-                                 << QStringLiteral("Unknown network error encountered.");
+                                 << QStringLiteral("Unknown network error encountered. %1: "
+                                                   "connection refused.");
     }
 
     void errorMessages()
@@ -271,6 +287,7 @@ private Q_SLOTS:
         } else {
             QVERIFY(m_server->setRefusing(true));
             qputenv("WINORVEX_REGISTRY", m_server->address());
+            message = message.arg(QString::fromLatin1(m_server->address()));
         }
         OrvexCommunicator communicator;
         QTcpSocket socket;
@@ -279,6 +296,7 @@ private Q_SLOTS:
         QVERIFY(!communicator.connectToOrvex());
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), message);
+        QCOMPARE(communicator.failure(), message.section(QStringLiteral(": "), -1).chopped(1));
     }
 
     void timeoutHasNoMessage()

@@ -125,6 +125,30 @@ void RegistryTestServer::setCloseAfter(qint64 bytes)
     m_config.closeAfter = bytes;
 }
 
+void RegistryTestServer::setCutInRecord(const QString &digest)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.cutInRecord = digest.toLatin1();
+}
+
+void RegistryTestServer::setLastLineEndOmitted(bool omitted)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.lastLineEndOmitted = omitted;
+}
+
+void RegistryTestServer::setTrickle(int intervalMs)
+{
+    QMutexLocker locker(&m_mutex);
+    m_config.trickleMs = qMax(0, intervalMs);
+}
+
+void RegistryTestServer::setFaultyAnswers(int count)
+{
+    QMutexLocker locker(&m_mutex);
+    m_faultyAnswers = count;
+}
+
 int RegistryTestServer::connectionCount() const
 {
     QMutexLocker locker(&m_mutex);
@@ -194,25 +218,72 @@ void RegistryTestServer::readRequests(QTcpSocket *socket, const std::shared_ptr<
         // The answer follows the settings in force when the request arrived, so a
         // test may change them as soon as it sees the request.
         Config config;
+        qint64 cutAt = -1;
         auto answer = std::make_shared<QByteArray>();
         {
             QMutexLocker locker(&m_mutex);
             m_requests.append(request);
             config = m_config;
+            if (m_faultyAnswers == 0) {
+                config = Config();
+                config.records = m_config.records;
+            } else if (m_faultyAnswers > 0) {
+                --m_faultyAnswers;
+            }
             if (!config.silent)
-                *answer = answerFor(config, request);
+                *answer = answerFor(config, request, &cutAt);
         }
         if (config.silent)
             continue;
 
-        if (config.closeAfter >= 0 && config.closeAfter < answer->size())
-            answer->truncate(config.closeAfter);
-        writePieces(socket, answer, 0, config.pieceSize, config.pauseMs, config.closeAfter >= 0);
+        qint64 closeAfter = config.closeAfter;
+        if (cutAt >= 0 && (closeAfter < 0 || cutAt < closeAfter))
+            closeAfter = cutAt;
+        if (closeAfter >= 0 && closeAfter < answer->size())
+            answer->truncate(closeAfter);
+        config.closeAfter = closeAfter;
+        if (config.trickleMs > 0) {
+            trickle(socket, answer, config);
+            continue;
+        }
+        writePieces(socket, answer, 0, config.pieceSize, config.pauseMs, closeAfter >= 0);
     }
 }
 
-QByteArray RegistryTestServer::answerFor(const Config &config, const Request &request)
+void RegistryTestServer::trickle(QTcpSocket *socket,
+                                 const std::shared_ptr<const QByteArray> &answer,
+                                 const Config &config)
 {
+    const qsizetype head =
+        qMin<qsizetype>(config.firstLine.size() + config.lineEnd.size(), answer->size());
+    socket->write(answer->constData(), head);
+    socket->write("# trickle ");
+    socket->flush();
+    auto rest = std::make_shared<const QByteArray>(config.lineEnd + answer->mid(head));
+    auto *timer = new QTimer(socket);
+    connect(timer, &QTimer::timeout, socket, [=] {
+        int interval = 0;
+        {
+            QMutexLocker locker(&m_mutex);
+            interval = m_config.trickleMs;
+        }
+        if (interval > 0) {
+            socket->write(".");
+            socket->flush();
+            timer->setInterval(interval);
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        writePieces(socket, rest, 0, config.pieceSize, config.pauseMs, config.closeAfter >= 0);
+    });
+    timer->start(config.trickleMs);
+}
+
+QByteArray RegistryTestServer::answerFor(const Config &config, const Request &request,
+                                         qint64 *cutAt)
+{
+    *cutAt = -1;
     QByteArray answer = config.firstLine + config.lineEnd;
     if (config.padding > 0) {
         const QByteArray filler = "# " + QByteArray(1021, 'x') + config.lineEnd;
@@ -225,20 +296,26 @@ QByteArray RegistryTestServer::answerFor(const Config &config, const Request &re
     const Record noData{"0", "NO_DATA"};
     for (const QByteArray &digest : request.digests) {
         ++m_timesAnswered[digest];
+        const qsizetype start = answer.size();
         const auto raw = config.rawLines.constFind(digest);
         if (raw != config.rawLines.constEnd()) {
-            answer += raw.value() + config.lineEnd;
-            continue;
+            if (!raw.value().isEmpty())
+                answer += raw.value() + config.lineEnd;
+        } else {
+            const auto found = config.records.constFind(digest);
+            const Record &record = found != config.records.constEnd() ? found.value() : noData;
+            answer += digest;
+            answer += config.separator;
+            answer += record.lastSeen;
+            answer += config.separator;
+            answer += record.rate;
+            answer += config.lineEnd;
         }
-        const auto found = config.records.constFind(digest);
-        const Record &record = found != config.records.constEnd() ? found.value() : noData;
-        answer += digest;
-        answer += config.separator;
-        answer += record.lastSeen;
-        answer += config.separator;
-        answer += record.rate;
-        answer += config.lineEnd;
+        if (*cutAt < 0 && !config.cutInRecord.isEmpty() && digest == config.cutInRecord)
+            *cutAt = start + (answer.size() - start) / 2;
     }
+    if (config.lastLineEndOmitted && answer.endsWith(config.lineEnd))
+        answer.chop(config.lineEnd.size());
     return answer;
 }
 

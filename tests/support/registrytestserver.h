@@ -48,8 +48,9 @@ public:
 
     // The answer table: rate -1 is sent as NO_DATA.
     void setAnswer(const QString &digest, quint32 lastSeen, int rate);
-    // Sends this text (it may hold several lines, or none) instead of the
-    // digest's record; the line end is appended. A null text restores the record.
+    // Sends this text (it may hold several lines) instead of the digest's
+    // record; the line end is appended. An empty text leaves the digest out of
+    // the answer; a null text restores the record.
     void setAnswerLine(const QString &digest, const QByteArray &line);
 
     // The first line of every answer (default "ORVEX REGISTRY ANSWER").
@@ -72,6 +73,19 @@ public:
     // Sends only this many bytes of an answer, then closes the connection
     // (-1: the whole answer, connection kept).
     void setCloseAfter(qint64 bytes);
+    // Ends every answer halfway through this digest's record and closes the
+    // connection (a null digest: never).
+    void setCutInRecord(const QString &digest);
+    // Leaves the line end off the last line of every answer.
+    void setLastLineEndOmitted(bool omitted);
+    // After the first line, sends a comment line one byte every intervalMs for
+    // as long as the trickle lasts; setTrickle(0) ends the line and sends the
+    // rest of each answer under way.
+    void setTrickle(int intervalMs);
+    // The misbehaviours set so far apply to this many answers from now on;
+    // later ones are sound, from the same answer table (-1: for good). Lets a
+    // test fail the first answers without racing the client for the next ones.
+    void setFaultyAnswers(int count);
 
     int connectionCount() const;
     // Milliseconds since the server was made, one per accepted connection.
@@ -100,12 +114,17 @@ private:
         int pauseMs = 0;
         bool silent = false;
         qint64 closeAfter = -1;
+        QByteArray cutInRecord;
+        bool lastLineEndOmitted = false;
+        int trickleMs = 0;
     };
 
     void acceptConnections();
     void readRequests(QTcpSocket *socket, const std::shared_ptr<QByteArray> &buffer);
-    // Called with m_mutex held.
-    QByteArray answerFor(const Config &config, const Request &request);
+    // Called with m_mutex held. cutAt: where setCutInRecord() ends the answer (-1: nowhere).
+    QByteArray answerFor(const Config &config, const Request &request, qint64 *cutAt);
+    void trickle(QTcpSocket *socket, const std::shared_ptr<const QByteArray> &rest,
+                 const Config &config);
     void writePieces(QTcpSocket *socket, const std::shared_ptr<const QByteArray> &answer,
                      qint64 offset, int pieceSize, int pauseMs, bool closeAtEnd);
 
@@ -116,6 +135,7 @@ private:
 
     mutable QMutex m_mutex; // guards everything below
     Config m_config;
+    int m_faultyAnswers = -1;
     QList<qint64> m_connectionTimes;
     QList<Request> m_requests;
     QHash<QByteArray, int> m_timesAnswered;
