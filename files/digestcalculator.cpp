@@ -1,6 +1,8 @@
 #include "files/digestcalculator.h"
 
+#include "platform/filename.h"
 #include "platform/filestatus.h"
+#include "platform/pseudodevices.h"
 #include "platform/regularfile.h"
 #include "platform/systemerror.h"
 
@@ -8,7 +10,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSet>
@@ -230,33 +231,57 @@ void DigestCalculator::run()
     Q_EMIT progressStatus(tr("Calculating digests..."));
     Q_EMIT progressValue(0);
 
+    // Files of pseudo file systems are known by their device before they are
+    // opened: opening and reading some of them has effects.
+    PseudoDevices pseudoDevices = PseudoDevices::live();
     QList<QString> md5s;
     int failures = 0;
+    int skipped = 0;
+    int changed = 0;
     for (const QString &path : std::as_const(m_files)) {
         if (isStopRequested()) {
             qDebug() << "DigestCalculator got stop request.";
             break;
         }
-        const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+        const QString native = QDir::toNativeSeparators(FileName::absolute(path));
         RegularFile file;
         FileDigests digests;
-        const bool opened = file.open(native);
+        const bool opened = file.openScanned(native, pseudoDevices);
+        if (!opened && file.failure() == RegularFile::OnPseudoFileSystem) {
+            qDebug().noquote() << QStringLiteral("DigestCalculator skipped '%1': %2")
+                                      .arg(FileName::readable(native), file.errorString());
+            Q_EMIT fileSkipped(native, file.errorString());
+            ++skipped;
+            continue;
+        }
         if (opened) {
             digests = digestFile(file);
             if (digests.readFailed)
-                logSystemError(QStringLiteral("DigestCalculator::run() read %1").arg(native),
+                logSystemError(QStringLiteral("DigestCalculator::run() read %1")
+                                   .arg(FileName::readable(native)),
                                file.error());
-            file.close();
         }
         if (!opened || digests.readFailed) {
             // A file that could not be read to its end has no digest: claiming
             // one for part of it would be a wrong answer.
-            qWarning().noquote()
-                << QStringLiteral("DigestCalculator could not open file '%1'.").arg(native);
+            qWarning().noquote() << QStringLiteral("DigestCalculator could not open file '%1'.")
+                                        .arg(FileName::readable(native));
+            Q_EMIT fileUnreadable(native, file.errorString());
             Q_EMIT unableToOpenFile(native);
             ++failures;
             continue;
         }
+        // Only the size seen at opening was read; a writer may have been at
+        // work meanwhile.
+        if (!isStopRequested() && file.changedSinceOpened()) {
+            qWarning().noquote() << QStringLiteral(
+                                        "DigestCalculator: '%1' changed while it was read.")
+                                        .arg(FileName::readable(native));
+            Q_EMIT fileChangedWhileRead(native);
+            ++changed;
+            continue;
+        }
+        file.close();
         Q_EMIT setDigestData(QStringLiteral("%1|%2|%3").arg(native, digests.sha1, digests.md5));
         md5s.append(digests.md5);
     }
@@ -266,6 +291,14 @@ void DigestCalculator::run()
     if (failures > 0)
         qWarning().noquote()
             << QStringLiteral("DigestCalculator couldn't open %1 files for reading.").arg(failures);
+    if (skipped > 0)
+        qDebug().noquote() << QStringLiteral(
+                                  "DigestCalculator skipped %1 files of pseudo file systems.")
+                                  .arg(skipped);
+    if (changed > 0)
+        qWarning().noquote() << QStringLiteral(
+                                    "DigestCalculator: %1 files changed while they were read.")
+                                    .arg(changed);
     qDebug().noquote()
         << QStringLiteral("Digest calculations took %1 milliseconds.").arg(timer.elapsed());
     if (isStopRequested())

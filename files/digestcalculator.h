@@ -12,7 +12,13 @@ class RegularFile;
 
 // Turns a list of file paths into MD5 and SHA-1 digests on its own thread.
 // Each file that can be read yields one digest record "path|sha1|md5"; the end
-// of a complete run yields the MD5 digests of all of them.
+// of a complete run yields the MD5 digests of all of them. Paths are in the
+// lossless form of FileName and may be of any length.
+//
+// Every other file ends with exactly one report of why it has no digest:
+// fileUnreadable then unableToOpenFile (could not be opened or read),
+// fileSkipped (a file of a pseudo file system, never opened), or
+// fileChangedWhileRead (what was read may mix old and new content).
 class DigestCalculator : public ProcessModifier
 {
     Q_OBJECT
@@ -36,6 +42,15 @@ Q_SIGNALS:
     void digestsFound(QList<QString>);
     void setDigestData(QString);
     void unableToOpenFile(QString);
+    // Right before unableToOpenFile for the same path: why, in the system's
+    // words ("Permission denied", "Too many levels of symbolic links").
+    void fileUnreadable(QString path, QString reason);
+    // A file of a pseudo file system (proc, sysfs, ...): its content is kernel
+    // state, reading it may never end or consume it. Not opened, no digest.
+    void fileSkipped(QString path, QString reason);
+    // The file's size or modification time changed while it was read: no
+    // digest, as it would be of neither the old nor the new content.
+    void fileChangedWhileRead(QString path);
 
 private:
     class Sha1Pipeline;

@@ -2,6 +2,7 @@
 
 #include "files/filefinder.h"
 #include "files/slicedrelay.h"
+#include "platform/filename.h"
 #include "platform/filestatus.h"
 #include "platform/swapfilelist.h"
 
@@ -80,9 +81,9 @@ QList<QString> DriveScanner::directories() const
 {
     QList<QString> folders;
     for (const QString &drive : m_drives) {
-        const QFileInfo info(drive);
-        if (info.isDir())
-            folders.append(QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath())));
+        const QString path = FileName::absolute(drive);
+        if (FileStatus::of(path).isDirectory())
+            folders.append(QDir::toNativeSeparators(path));
     }
     return folders;
 }
@@ -141,6 +142,7 @@ void DriveScanner::run()
         walk = ++m_walk;
         m_swapFiles = swapFiles;
         m_finderStopped = false;
+        m_unreadableFolders.clear();
     }
     // The finder's reports reach this (GUI) thread through the relay, in
     // their order and a slice at a time; the quick scan's test runs on the
@@ -158,6 +160,12 @@ void DriveScanner::run()
                 if (isCurrentWalk(walk))
                     Q_EMIT progressStatus(status);
             });
+        },
+        onFinderThread);
+    connect(
+        finder.get(), &FileFinder::folderUnreadable, this,
+        [this, relay, walk](const QString &path, const QString &reason) {
+            relay->post([this, walk, path, reason] { reportUnreadableFolder(walk, path, reason); });
         },
         onFinderThread);
     connect(
@@ -267,6 +275,26 @@ void DriveScanner::reportFile(const QString &path, int scanType, qint64 bytes)
     m_reportedBytes = bytes;
     Q_EMIT fileFound(path, scanType);
     m_reportedBytes = NotMeasured;
+}
+
+void DriveScanner::reportUnreadableFolder(quint64 walk, const QString &path, const QString &reason)
+{
+    // Like files, nothing more is reported once a stop was asked for.
+    if (isStopRequested())
+        return;
+    {
+        QMutexLocker locker(&m_mutex);
+        if (walk != m_walk)
+            return;
+        m_unreadableFolders.append({path, reason});
+    }
+    Q_EMIT folderUnreadable(path, reason);
+}
+
+QList<DriveScanner::UnreadableFolder> DriveScanner::unreadableFolders() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_unreadableFolders;
 }
 
 bool DriveScanner::isCurrentWalk(quint64 walk) const

@@ -15,13 +15,26 @@ class SlicedRelay;
 
 // Drives one file scan: walks the given items with a FileFinder and reports
 // each file that belongs to the scan. A quick scan keeps small files of risky
-// kinds; a full scan keeps every regular file.
+// kinds; a full scan keeps every regular file. Every folder the walk could not
+// read or enter is reported too, in order with the files. Paths are in the
+// lossless form of FileName.
 class DriveScanner : public ProgressInterface
 {
     Q_OBJECT
 
 public:
     enum ScanType { QuickScan = 0, FullScan = 1 };
+
+    // A folder of the walk that could not be read or entered.
+    struct UnreadableFolder
+    {
+        QString path;
+        QString reason; // the system's words ("Permission denied")
+        bool operator==(const UnreadableFolder &other) const
+        {
+            return path == other.path && reason == other.reason;
+        }
+    };
 
     // Largest file a quick scan keeps; a file of exactly this size passes.
     static constexpr qint64 QuickScanSizeLimit = 10485760;
@@ -39,7 +52,8 @@ public:
 
     // The items of the scan (drive roots, folders or single files), native separators.
     QList<QString> drives() const;
-    // The same items as file infos, in the same order.
+    // The same items as file infos, in the same order. They carry the text
+    // only: Qt cannot reach every name by it, FileStatus can.
     QList<QFileInfo> items() const;
     // For each drive that is an existing folder, its native absolute path.
     QList<QString> directories() const;
@@ -58,6 +72,11 @@ public:
     static constexpr qint64 NotMeasured = -2;
     qint64 reportedFileBytes() const { return m_reportedBytes; }
 
+    // The folders of the current or last scan that could not be read or
+    // entered, in the order they were reported (a scan item itself included).
+    // Emptied when a scan starts.
+    QList<UnreadableFolder> unreadableFolders() const;
+
     // Deletes the finder of the last scan, if any; the stop request stays.
     // Called while the scanner's own thread is idle.
     void reset() override;
@@ -65,6 +84,8 @@ public:
 Q_SIGNALS:
     void fileFound(QString, int);
     void scanFinished();
+    // A folder that could not be read or entered; before scanFinished().
+    void folderUnreadable(QString path, QString reason);
 
 public Q_SLOTS:
     void userRequestStop() override;
@@ -81,6 +102,7 @@ private:
                                 const QList<QString> &extensions, const QList<QString> &exclusions,
                                 const QList<QString> &swapFiles);
     void reportFile(const QString &path, int scanType, qint64 bytes = NotMeasured);
+    void reportUnreadableFolder(quint64 walk, const QString &path, const QString &reason);
     void forwardStopToFinder();
     bool isCurrentWalk(quint64 walk) const;
     void handleFinderStopped(quint64 walk);
@@ -104,5 +126,6 @@ private:
     quint64 m_walk = 0;
     QList<QString> m_swapFiles;
     bool m_finderStopped = false;
+    QList<UnreadableFolder> m_unreadableFolders;
     qint64 m_reportedBytes = NotMeasured;
 };

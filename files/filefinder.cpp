@@ -1,11 +1,14 @@
 #include "files/filefinder.h"
 
 #include "platform/directorywalker.h"
+#include "platform/filename.h"
 #include "platform/filestatus.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+
+#include <cerrno>
 
 FileFinder::FileFinder(QObject *parent) : ProgressInterface(parent) {}
 
@@ -28,10 +31,18 @@ void FileFinder::reset()
     m_items.clear();
 }
 
+void FileFinder::reportUnreadable(const QString &path, const QString &reason)
+{
+    qWarning().noquote() << QStringLiteral("FileFinder: folder '%1' not scanned: %2")
+                                .arg(FileName::readable(path), reason);
+    Q_EMIT folderUnreadable(path, reason);
+}
+
 bool FileFinder::scanDirectory(const QString &folder, QList<QString> *found)
 {
-    qDebug().noquote() << QStringLiteral("FileFinder::scanDirectory( %1 ) called").arg(folder);
-    Q_EMIT progressStatus(tr("Finding files in %1").arg(folder));
+    const QString shown = FileName::readable(folder);
+    qDebug().noquote() << QStringLiteral("FileFinder::scanDirectory( %1 ) called").arg(shown);
+    Q_EMIT progressStatus(tr("Finding files in %1").arg(shown));
 
     DirectoryWalker walker;
     const DirectoryWalker::Result result = walker.walk(
@@ -41,7 +52,10 @@ bool FileFinder::scanDirectory(const QString &folder, QList<QString> *found)
             Q_EMIT fileFound(native);
             found->append(native);
         },
-        [this] { return isStopRequested(); });
+        [this] { return isStopRequested(); },
+        [this](const QString &path, const QString &reason) {
+            reportUnreadable(QDir::toNativeSeparators(path), reason);
+        });
     if (result == DirectoryWalker::Stopped) {
         qDebug() << "FileFinder::scanDirectory() got stop request.";
         return false;
@@ -59,7 +73,8 @@ void FileFinder::run()
     for (const QFileInfo &item : std::as_const(m_items)) {
         if (isStopRequested())
             break;
-        const QString path = item.absoluteFilePath();
+        // The item's own text: QFileInfo would decode the current folder lossily.
+        const QString path = FileName::absolute(item.filePath());
         // Judged by the file system itself: a FIFO, socket or device file is
         // neither a folder nor a file to scan.
         const FileStatus status = FileStatus::of(path);
@@ -70,6 +85,10 @@ void FileFinder::run()
             const QString native = QDir::toNativeSeparators(path);
             found.append(native);
             Q_EMIT fileFound(native);
+        } else if (!status.exists() && status.error() != ENOENT && status.error() != ENOTDIR) {
+            // Not missing, but out of reach: a folder on the way that may not
+            // be searched, a loop of links.
+            reportUnreadable(QDir::toNativeSeparators(path), status.errorString());
         }
     }
 

@@ -8,6 +8,9 @@
 
 // Walks folders recursively and reports every regular file it meets: each one
 // as it is found, and all of them at the end of a run that was not stopped.
+// Every folder that could not be read or entered is reported too, in order
+// with the files: a tree the walk could not see into is never taken for an
+// empty one. Paths are in the lossless form of FileName.
 class FileFinder : public ProgressInterface
 {
     Q_OBJECT
@@ -26,6 +29,9 @@ public:
 Q_SIGNALS:
     void filesFound(QList<QString>);
     void fileFound(QString);
+    // A folder (or an item) that could not be read or entered, with the
+    // reason in the system's words. Emitted on the finder's thread.
+    void folderUnreadable(QString path, QString reason);
 
 protected:
     void run() override;
@@ -33,6 +39,7 @@ protected:
 private:
     // Walks one folder; false when the walk was stopped.
     bool scanDirectory(const QString &folder, QList<QString> *found);
+    void reportUnreadable(const QString &path, const QString &reason);
 
     QList<QFileInfo> m_items;
 };

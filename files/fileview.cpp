@@ -4,6 +4,7 @@
 #include "files/userprompt.h"
 #include "platform/clock.h"
 #include "platform/filemanager.h"
+#include "platform/filename.h"
 #include "platform/fileproperties.h"
 #include "platform/regularfile.h"
 #include "platform/serveraddress.h"
@@ -225,7 +226,8 @@ void FileView::revealItem()
         return;
 
     for (const QString &path : paths) {
-        qDebug().noquote() << QStringLiteral("FileView::revealItem() revealing '%1'").arg(path);
+        qDebug().noquote() << QStringLiteral("FileView::revealItem() revealing '%1'")
+                                  .arg(FileName::readable(path));
         revealInFileManager(path);
     }
 }
@@ -262,7 +264,7 @@ void FileView::userUploadFile()
     const QList<QString> paths = files->filePaths(rows);
     qDebug() << "FileView::userUploadFile() uploading files:";
     for (const QString &path : paths)
-        qDebug().noquote() << QStringLiteral("\t%1").arg(path);
+        qDebug().noquote() << QStringLiteral("\t%1").arg(FileName::readable(path));
     // Only the first file is sent; the others are only listed above.
     startUpload(paths.first());
 }
@@ -297,8 +299,8 @@ void FileView::startUpload(const QString &path)
     };
     const auto fail = [transfer, finish] {
         qWarning() << "Upload Failed!";
-        finish(false,
-               tr("The file '%1' could not be sent to the upload server.").arg(transfer->path));
+        finish(false, tr("The file '%1' could not be sent to the upload server.")
+                          .arg(FileName::readable(transfer->path)));
     };
     const auto failConnect = [finish] {
         qWarning() << "Couldn't connect to upload server!";
@@ -319,7 +321,7 @@ void FileView::startUpload(const QString &path)
                     qWarning().noquote()
                         << QStringLiteral("FileView::userUploadFile() read error %1 in '%2'")
                                .arg(transfer->file.error())
-                               .arg(transfer->path);
+                               .arg(FileName::readable(transfer->path));
                     fail();
                     return;
                 }
@@ -356,7 +358,8 @@ void FileView::startUpload(const QString &path)
         qWarning() << "Connected to upload server!";
         if (!transfer->file.open(transfer->path)) {
             qWarning() << "Couldn't open file to upload!";
-            finish(false, tr("The file '%1' could not be opened for sending.").arg(transfer->path));
+            finish(false, tr("The file '%1' could not be opened for sending.")
+                              .arg(FileName::readable(transfer->path)));
             return;
         }
         transfer->fileSize = qMax<qint64>(0, FileProperties::sizeOf(transfer->path));
@@ -437,15 +440,17 @@ void FileView::dropEvent(QDropEvent *event)
     const QList<QUrl> urls = event->mimeData()->urls();
     for (const QUrl &url : urls) {
         // A web link or an empty entry names no file here; scanning "" would
-        // scan the working folder.
-        const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        // scan the working folder. The URL's own bytes name the file: its
+        // decoded text loses those of a name that is not UTF-8.
+        const QString path = FileName::fromLocalFileUrl(url);
         if (path.isEmpty()) {
             qWarning().noquote() << QStringLiteral(
                                         "FileView::dropEvent() ignoring '%1', not a local file")
                                         .arg(url.toDisplayString());
             continue;
         }
-        qDebug().noquote() << QStringLiteral("FileView: Dropped File URL: %1").arg(path);
+        qDebug().noquote()
+            << QStringLiteral("FileView: Dropped File URL: %1").arg(FileName::readable(path));
         items.append(QFileInfo(path));
     }
     if (!items.isEmpty())

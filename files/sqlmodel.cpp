@@ -2,6 +2,7 @@
 
 #include "files/dataexporter.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "platform/fileproperties.h"
 #include "registry/orvexcheckstate.h"
 
@@ -255,6 +256,14 @@ QVariant SqlModel::data(const QModelIndex &item, int role) const
     }
     if (role == Qt::FontRole && (item.column() == Md5Section || item.column() == Sha1Section))
         return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Names are stored losslessly; people see the bytes that are not text as
+    // \xNN, as the command line prints them, and the filter finds them so.
+    if (role == Qt::DisplayRole && (item.column() == NameSection || item.column() == PathSection)) {
+        const QVariant value = QSqlTableModel::data(item, Qt::DisplayRole);
+        if (value.isNull())
+            return value;
+        return FileName::readable(value.toString());
+    }
     return QSqlTableModel::data(item, role);
 }
 
@@ -352,11 +361,10 @@ QString SqlModel::sizeText(qint64 bytes)
 
 void SqlModel::bindFile(QSqlQuery &insert, const QString &path, int scanType, qint64 bytes)
 {
-    const QFileInfo info(path);
-    const QString absolute = QDir::toNativeSeparators(info.absoluteFilePath());
+    const QString absolute = QDir::toNativeSeparators(FileName::absolute(path));
     if (bytes == NotMeasured)
         bytes = FileProperties::sizeOf(absolute);
-    insert.addBindValue(info.fileName());
+    insert.addBindValue(absolute.mid(absolute.lastIndexOf(u'/') + 1));
     insert.addBindValue(absolute);
     insert.addBindValue(sizeText(bytes));
     insert.addBindValue(qMax<qint64>(bytes, 0));
@@ -618,10 +626,17 @@ void SqlModel::exportTable(DataExporter &exporter)
 void SqlModel::userSetFilter(QString p_filter_text)
 {
     QString sqlFilter;
+    // The table shows names in their readable form (FileName::readable), so
+    // text copied from it, or from the command line's output, is read back
+    // into the stored form; the text as typed is matched too.
+    const QString stored = FileName::fromReadable(p_filter_text);
     if (p_filter_text.contains(QChar::Null))
         sqlFilter = QStringLiteral("0"); // no path holds NUL, and SQL text cannot carry it
-    else
+    else if (stored == p_filter_text || stored.contains(QChar::Null))
         sqlFilter = QStringLiteral("path LIKE '%%1%' ESCAPE '\\'").arg(likeLiteral(p_filter_text));
+    else
+        sqlFilter = QStringLiteral("(path LIKE '%%1%' ESCAPE '\\' OR path LIKE '%%2%' ESCAPE '\\')")
+                        .arg(likeLiteral(p_filter_text), likeLiteral(stored));
     // setFilter() re-selects only after a select that worked.
     const bool reselects = query().isActive();
     setFilter(sqlFilter);

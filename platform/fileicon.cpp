@@ -28,11 +28,17 @@ QIcon iconForKind(const QString &path, FileIcon::Kind kind)
     case FileIcon::Kind::File:
         break;
     }
-    // The type from the name only: matching by content would read the file.
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-    QIcon icon = QIcon::fromTheme(type.iconName());
-    if (icon.isNull())
-        icon = QIcon::fromTheme(type.genericIconName());
+    // The type from the name alone: matching by content would read the file,
+    // and mimeTypeForFile() would look the path up through Qt, which cannot
+    // spell every name.
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QList<QMimeType> types = QMimeDatabase().mimeTypesForFileName(path.mid(slash + 1));
+    QIcon icon;
+    if (!types.isEmpty()) {
+        icon = QIcon::fromTheme(types.first().iconName());
+        if (icon.isNull())
+            icon = QIcon::fromTheme(types.first().genericIconName());
+    }
     if (icon.isNull())
         icon = iconForType(QAbstractFileIconProvider::File);
     return icon;

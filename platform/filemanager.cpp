@@ -1,14 +1,14 @@
 #include "platform/filemanager.h"
 
+#include "platform/filename.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDebug>
-#include <QFileInfo>
 #include <QProcess>
-#include <QUrl>
 
 namespace {
 // GUI thread only, like the view that reveals.
@@ -26,23 +26,28 @@ void openFolder(const QString &path)
     process.setStandardInputFile(QProcess::nullDevice());
     if (!process.startDetached())
         qWarning().noquote() << QStringLiteral("revealInFileManager() xdg-open failed for '%1': %2")
-                                    .arg(path, process.errorString());
+                                    .arg(FileName::readable(path), process.errorString());
 }
 } // namespace
 
 QVariantList showItemsArguments(const QString &path)
 {
-    // Percent-encoded, so names with blanks, "#", "?" or newlines reach the file
-    // manager intact.
-    const QString uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
-    return QVariantList{QStringList{uri}, QString()};
+    // Percent-encoded from the name's bytes, so names with blanks, "#", "?",
+    // newlines or bytes that are not UTF-8 reach the file manager intact.
+    return QVariantList{QStringList{FileName::toLocalFileUrl(path)}, QString()};
 }
 
 QStringList folderOpenArguments(const QString &path)
 {
+    const QString absolute = FileName::absolute(path);
+    const qsizetype slash = absolute.lastIndexOf(u'/');
+    const QString folder = slash <= 0 ? QStringLiteral("/") : absolute.left(slash);
     // An absolute folder never starts with "-", so xdg-open cannot take it for
-    // an option.
-    return QStringList{QFileInfo(path).absolutePath()};
+    // an option. A program's arguments are text, which cannot carry every
+    // byte of a name: such a folder goes as a file: URL, which can.
+    if (FileName::isPlain(folder))
+        return QStringList{folder};
+    return QStringList{FileName::toLocalFileUrl(folder)};
 }
 
 void revealInFileManager(const QString &path)
@@ -55,7 +60,7 @@ void revealInFileManager(const QString &path)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qWarning().noquote() << QStringLiteral("revealInFileManager() no session bus for '%1': %2")
-                                    .arg(path, bus.lastError().message());
+                                    .arg(FileName::readable(path), bus.lastError().message());
         openFolder(path);
         return;
     }
@@ -72,7 +77,7 @@ void revealInFileManager(const QString &path)
                              qWarning().noquote()
                                  << QStringLiteral(
                                         "revealInFileManager() ShowItems failed for '%1': %2")
-                                        .arg(path, finished->error().message());
+                                        .arg(FileName::readable(path), finished->error().message());
                              openFolder(path);
                          }
                          finished->deleteLater();

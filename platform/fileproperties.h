@@ -4,12 +4,12 @@
 #include <QtGlobal>
 
 // Facts about a file that the file table needs, read from the file's metadata
-// only (the content is never opened).
+// only (the content is never opened). Paths are in the lossless form of
+// FileName, of any length.
 namespace FileProperties {
 
-// Size in bytes, or -1 when it cannot be read: the file is gone, a folder on the
-// way denies search permission, or the name holds bytes that are not UTF-8 and
-// Qt can no longer encode it back to the name on disk.
+// Size in bytes, or -1 when it cannot be read: the file is gone, or a folder
+// on the way denies search permission.
 qint64 sizeOf(const QString &path);
 
 // True when path is the root of a mounted volume ("/", a USB stick's mount point).

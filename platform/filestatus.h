@@ -10,6 +10,7 @@ class FileStatus
 public:
     enum Kind { Missing, Regular, Directory, Fifo, Socket, CharacterDevice, BlockDevice, Other };
 
+    // path in the lossless form of FileName, of any length.
     static FileStatus of(const QString &path);
     // The same for a path already in the file system's own bytes.
     static FileStatus ofNative(const char *path);
@@ -24,8 +25,17 @@ public:
     // Any of the owner, group or other execute bits.
     bool isExecutable() const { return m_executable; }
 
+    // Why the path could not be examined: errno of the failed stat() (ENOENT,
+    // ELOOP, EACCES on a folder on the way, ...); 0 when it exists.
+    int error() const { return m_error; }
+    // The system's own words for error(); empty when it exists.
+    QString errorString() const;
+
 private:
+    static FileStatus ofBytes(const QByteArray &path);
+
     Kind m_kind = Missing;
     qint64 m_size = 0;
     bool m_executable = false;
+    int m_error = 0;
 };

@@ -1,8 +1,7 @@
 #include "platform/pseudofilesystems.h"
 
+#include "platform/filename.h"
 #include "platform/kerneltext.h"
-
-#include <QFile>
 
 #include <sys/sysmacros.h>
 
@@ -15,29 +14,30 @@ bool PseudoFileSystems::isPseudoType(const QByteArray &fileSystemType)
     return types.contains(fileSystemType);
 }
 
+namespace {
+// Values from <linux/magic.h>.
+const QHash<quint64, QByteArray> &pseudoMagics()
+{
+    static const QHash<quint64, QByteArray> magics = {
+        {0x9fa0, "proc"},          {0x62656572, "sysfs"},      {0x1cd1, "devpts"},
+        {0x27e0eb, "cgroup"},      {0x63677270, "cgroup2"},    {0x64626720, "debugfs"},
+        {0x74726163, "tracefs"},   {0x73636673, "securityfs"}, {0x62656570, "configfs"},
+        {0xcafe4a11, "bpf"},       {0x6165676c, "pstore"},     {0x19800202, "mqueue"},
+        {0x958458f6, "hugetlbfs"}, {0x65735543, "fusectl"},    {0x42494e4d, "binfmt_misc"},
+        {0x0187, "autofs"},        {0xde5e81e4, "efivarfs"},
+    };
+    return magics;
+}
+} // namespace
+
 bool PseudoFileSystems::isPseudoMagic(quint64 fileSystemMagic)
 {
-    // Values from <linux/magic.h>.
-    static const QSet<quint64> magics = {
-        0x9fa0,     // proc
-        0x62656572, // sysfs
-        0x1cd1,     // devpts
-        0x27e0eb,   // cgroup
-        0x63677270, // cgroup2
-        0x64626720, // debugfs
-        0x74726163, // tracefs
-        0x73636673, // securityfs
-        0x62656570, // configfs
-        0xcafe4a11, // bpf
-        0x6165676c, // pstore
-        0x19800202, // mqueue
-        0x958458f6, // hugetlbfs
-        0x65735543, // fusectl
-        0x42494e4d, // binfmt_misc
-        0x0187,     // autofs
-        0xde5e81e4, // efivarfs
-    };
-    return magics.contains(fileSystemMagic);
+    return pseudoMagics().contains(fileSystemMagic);
+}
+
+QByteArray PseudoFileSystems::typeOfMagic(quint64 fileSystemMagic)
+{
+    return pseudoMagics().value(fileSystemMagic);
 }
 
 QList<PseudoFileSystems::Mount> PseudoFileSystems::parseMountInfo(const QByteArray &mountInfoText)
@@ -61,7 +61,7 @@ QList<PseudoFileSystems::Mount> PseudoFileSystems::parseMountInfo(const QByteArr
             continue;
         Mount mount;
         mount.device = makedev(major, minor);
-        mount.mountPoint = QFile::decodeName(unescapeKernelOctal(fields.at(4)));
+        mount.mountPoint = FileName::fromBytes(unescapeKernelOctal(fields.at(4)));
         mount.type = unescapeKernelOctal(fields.at(separator + 1));
         mounts.append(mount);
     }
@@ -70,11 +70,20 @@ QList<PseudoFileSystems::Mount> PseudoFileSystems::parseMountInfo(const QByteArr
 
 QSet<quint64> PseudoFileSystems::pseudoDevices(const QByteArray &mountInfoText)
 {
+    const QHash<quint64, QByteArray> types = pseudoDeviceTypes(mountInfoText);
     QSet<quint64> devices;
+    for (auto device = types.cbegin(); device != types.cend(); ++device)
+        devices.insert(device.key());
+    return devices;
+}
+
+QHash<quint64, QByteArray> PseudoFileSystems::pseudoDeviceTypes(const QByteArray &mountInfoText)
+{
+    QHash<quint64, QByteArray> devices;
     for (const Mount &mount : parseMountInfo(mountInfoText)) {
         // "fuse.sshfs" and the like are real; only the exact kernel types count.
         if (isPseudoType(mount.type))
-            devices.insert(mount.device);
+            devices.insert(mount.device, mount.type);
     }
     return devices;
 }
@@ -87,4 +96,14 @@ QSet<quint64> PseudoFileSystems::readPseudoDevices(const QString &mountInfoPath)
             QStringLiteral("PseudoFileSystems::readPseudoDevices() %1").arg(mountInfoPath)))
         return {};
     return pseudoDevices(text);
+}
+
+QHash<quint64, QByteArray> PseudoFileSystems::readPseudoDeviceTypes(const QString &mountInfoPath)
+{
+    QByteArray text;
+    if (!readKernelTextFile(
+            mountInfoPath, &text,
+            QStringLiteral("PseudoFileSystems::readPseudoDevices() %1").arg(mountInfoPath)))
+        return {};
+    return pseudoDeviceTypes(text);
 }

@@ -1,8 +1,7 @@
 #include "platform/swapfilelist.h"
 
+#include "platform/filename.h"
 #include "platform/kerneltext.h"
-
-#include <QFile>
 
 QList<QString> SwapFileList::parse(const QByteArray &procSwapsText)
 {
@@ -21,7 +20,7 @@ QList<QString> SwapFileList::parse(const QByteArray &procSwapsText)
         QByteArray name = fields.first();
         for (qsizetype f = 1; f < typeAt; ++f)
             name += ' ' + fields.at(f);
-        files.append(QFile::decodeName(unescapeKernelOctal(name)));
+        files.append(FileName::fromBytes(unescapeKernelOctal(name)));
     }
     return files;
 }

@@ -10,3 +10,7 @@ void logSystemError(const QString &context, int errorNumber);
 
 // The warning line itself, exposed so that its shape can be checked.
 QString systemErrorLine(const QString &context, int errorNumber);
+
+// The system's own words for an error number ("Too many levels of symbolic
+// links" for ELOOP, "Broken pipe" for EPIPE), for messages that give a reason.
+QString systemErrorText(int errorNumber);

@@ -1,9 +1,11 @@
 #include "files/digestcalculator.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtTest>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,25 @@ constexpr qint64 Chunk = 4096;
 // Set in the environment of the copy of this program that digests files under
 // another user id; it prints what the calculator reported instead of testing.
 const char ChildVariable[] = "TST_DIGESTCALCULATOR_CHILD";
+// Set for the copy of this program that keeps writing to a file until it is
+// killed: it appends blocks, and when the file is large starts it over small.
+const char WriterVariable[] = "TST_DIGESTCALCULATOR_WRITER";
+
+int runAsWriter(const char *path)
+{
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return 1;
+    char block[4096];
+    for (unsigned round = 0;; ++round) {
+        memset(block, int(round & 0xff), sizeof block);
+        if (::write(fd, block, sizeof block) != ssize_t(sizeof block))
+            return 1;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_size > 32 * 1024 * 1024 && ::ftruncate(fd, 1 << 20) != 0)
+            return 1;
+    }
+}
 
 int runAsChild(int argc, char **argv)
 {
@@ -25,6 +46,12 @@ int runAsChild(int argc, char **argv)
     QObject::connect(
         &calculator, &DigestCalculator::setDigestData, &calculator,
         [](const QString &record) { std::printf("digest %s\n", qPrintable(record)); },
+        Qt::DirectConnection);
+    QObject::connect(
+        &calculator, &DigestCalculator::fileUnreadable, &calculator,
+        [](const QString &path, const QString &reason) {
+            std::printf("reason %s: %s\n", qPrintable(path), qPrintable(reason));
+        },
         Qt::DirectConnection);
     QObject::connect(
         &calculator, &DigestCalculator::unableToOpenFile, &calculator,
@@ -63,6 +90,9 @@ struct RunLog
 {
     QStringList records;
     QStringList unable;
+    QStringList reasons; // "path: reason" of fileUnreadable
+    QStringList skipped; // "path: reason" of fileSkipped
+    QStringList changed;
     QList<int> progress;
     QList<QList<QString>> digests;
     int stopped = 0;
@@ -91,10 +121,15 @@ private:
     // recorded as it is emitted and hooks can act inside the worker thread.
     RunLog run(DigestCalculator &calculator, const QList<QString> &files,
                const std::function<void(DigestCalculator &, const RunLog &)> &onRecord = {},
-               const std::function<void(DigestCalculator &, int)> &onProgress = {})
+               const std::function<void(DigestCalculator &, int)> &onProgress = {},
+               const std::function<void()> &onStart = {})
     {
         RunLog log;
         QList<QMetaObject::Connection> connections;
+        if (onStart)
+            connections << connect(
+                &calculator, &ProgressInterface::progressMaximum, this, [&] { onStart(); },
+                Qt::DirectConnection);
         connections << connect(
             &calculator, &DigestCalculator::setDigestData, this,
             [&](const QString &record) {
@@ -106,6 +141,21 @@ private:
         connections << connect(
             &calculator, &DigestCalculator::unableToOpenFile, this,
             [&](const QString &path) { log.unable << path; }, Qt::DirectConnection);
+        connections << connect(
+            &calculator, &DigestCalculator::fileUnreadable, this,
+            [&](const QString &path, const QString &reason) {
+                log.reasons << path + QStringLiteral(": ") + reason;
+            },
+            Qt::DirectConnection);
+        connections << connect(
+            &calculator, &DigestCalculator::fileSkipped, this,
+            [&](const QString &path, const QString &reason) {
+                log.skipped << path + QStringLiteral(": ") + reason;
+            },
+            Qt::DirectConnection);
+        connections << connect(
+            &calculator, &DigestCalculator::fileChangedWhileRead, this,
+            [&](const QString &path) { log.changed << path; }, Qt::DirectConnection);
         connections << connect(
             &calculator, &DigestCalculator::digestsFound, this,
             [&](const QList<QString> &md5s) { log.digests << md5s; }, Qt::DirectConnection);
@@ -273,20 +323,25 @@ private Q_SLOTS:
         QCOMPARE(record.md5, AbcMd5);
     }
 
-    // None of these yields a digest; none may block or end the run.
+    // None of these yields a digest; none may block or end the run. Each says why.
     void unreadablePathsAreReported_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("missing") << QStringLiteral("MISSING");
-        QTest::newRow("fifo without writer") << QStringLiteral("FIFO");
-        QTest::newRow("device") << QStringLiteral("/dev/zero");
-        QTest::newRow("folder") << QStringLiteral("FOLDER");
-        // Opens, then fails to read: a digest of nothing would be a wrong answer.
-        QTest::newRow("read error") << QStringLiteral("/proc/self/mem");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral("MISSING")
+                                 << QStringLiteral("No such file or directory");
+        QTest::newRow("loop of links")
+            << QStringLiteral("LOOP") << QStringLiteral("Too many levels of symbolic links");
+        QTest::newRow("fifo without writer")
+            << QStringLiteral("FIFO") << QStringLiteral("Not a regular file");
+        QTest::newRow("device") << QStringLiteral("/dev/zero")
+                                << QStringLiteral("Not a regular file");
+        QTest::newRow("folder") << QStringLiteral("FOLDER") << QStringLiteral("Not a regular file");
     }
     void unreadablePathsAreReported()
     {
         QFETCH(QString, path);
+        QFETCH(QString, reason);
         if (path == QLatin1String("MISSING"))
             path = m_dir.filePath(QStringLiteral("missing"));
         if (path == QLatin1String("FOLDER"))
@@ -295,23 +350,136 @@ private Q_SLOTS:
             path = m_dir.filePath(QStringLiteral("fifo"));
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
         }
-        const auto removeFifo = qScopeGuard([&] { QFile::remove(m_dir.filePath("fifo")); });
+        if (path == QLatin1String("LOOP")) {
+            path = m_dir.filePath(QStringLiteral("loop"));
+            QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("loop2")), path));
+            QVERIFY(QFile::link(path, m_dir.filePath(QStringLiteral("loop2"))));
+        }
+        const auto removeFixtures = qScopeGuard([&] {
+            QFile::remove(m_dir.filePath("fifo"));
+            QFile::remove(m_dir.filePath("loop"));
+            QFile::remove(m_dir.filePath("loop2"));
+        });
         const QString good = writeFile(QStringLiteral("good"), "abc");
         QTest::ignoreMessage(
             QtWarningMsg,
             qPrintable(QStringLiteral("DigestCalculator could not open file '%1'.").arg(path)));
         QTest::ignoreMessage(QtWarningMsg, "DigestCalculator couldn't open 1 files for reading.");
-        if (path == QLatin1String("/proc/self/mem"))
-            QTest::ignoreMessage(
-                QtWarningMsg,
-                QRegularExpression(QStringLiteral(
-                    "^SYSTEM API Error for 'DigestCalculator::run\\(\\) read /proc/self/mem' "
-                    "\\[5\\]")));
         DigestCalculator calculator;
         const RunLog log = run(calculator, {path, good});
         QCOMPARE(log.unable, QStringList{path});
+        QCOMPARE(log.reasons, QStringList{path + QStringLiteral(": ") + reason});
         QCOMPARE(log.records, QStringList{QStringLiteral("%1|%2|%3").arg(good, AbcSha1, AbcMd5)});
         QCOMPARE(log.digests, QList<QList<QString>>{{AbcMd5}});
+        QVERIFY(log.skipped.isEmpty());
+    }
+
+    // Files of pseudo file systems are never opened, whether the walk found
+    // them or they were named: reading some never ends (/proc/kmsg blocks) or
+    // consumes what they show. A real file reached through /proc is read.
+    void filesOfPseudoFileSystemsAreSkipped_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("proc") << QStringLiteral("/proc/self/status")
+                              << QStringLiteral("On a pseudo file system (proc)");
+        QTest::newRow("proc, read fails")
+            << QStringLiteral("/proc/self/mem") << QStringLiteral("On a pseudo file system (proc)");
+        QTest::newRow("sysfs") << QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled")
+                               << QStringLiteral("On a pseudo file system (sysfs)");
+        QTest::newRow("a real file through /proc") << QStringLiteral("THROUGH PROC") << QString();
+    }
+    void filesOfPseudoFileSystemsAreSkipped()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        const QString good = writeFile(QStringLiteral("good"), "abc");
+        if (path == QLatin1String("THROUGH PROC"))
+            path = QStringLiteral("/proc/self/root") + good;
+        if (!QFileInfo::exists(path))
+            QSKIP("this machine has no such kernel file");
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        DigestCalculator calculator;
+        const RunLog log = run(calculator, {path, good});
+        const QString record = QStringLiteral("|%1|%2").arg(AbcSha1, AbcMd5);
+        if (reason.isEmpty()) {
+            QVERIFY(log.skipped.isEmpty());
+            QCOMPARE(log.records, QStringList({path + record, good + record}));
+        } else {
+            QCOMPARE(log.skipped, QStringList{path + QStringLiteral(": ") + reason});
+            QCOMPARE(log.records, QStringList{good + record});
+        }
+        QVERIFY(log.unable.isEmpty());
+        QCOMPARE(log.digests.size(), 1);
+    }
+
+    // Only the size seen when the file was opened is read; a file that changed
+    // meanwhile has no digest, as it would be of a mixture.
+    void fileChangedWhileItIsRead()
+    {
+        const QByteArray content = patterned(3 * 256 * Chunk);
+        const QString changing = writeFile(QStringLiteral("changing"), content);
+        const QString steady = writeFile(QStringLiteral("steady"), "abc");
+        // The first paced progress report comes after the first chunk of the
+        // first file, right after the report of 0 at the start.
+        DigestCalculator::setSharedChunkCounter(1001);
+        int reports = 0;
+        bool appended = false;
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(
+                QStringLiteral("DigestCalculator: '%1' changed while it was read.").arg(changing)));
+        QTest::ignoreMessage(QtWarningMsg,
+                             "DigestCalculator: 1 files changed while they were read.");
+        DigestCalculator calculator;
+        const RunLog log = run(calculator, {changing, steady}, {}, [&](DigestCalculator &, int) {
+            if (++reports == 2) {
+                QFile file(changing);
+                appended = file.open(QIODevice::Append) && file.write("more") == 4;
+            }
+        });
+        QVERIFY(appended);
+        QCOMPARE(log.changed, QStringList{changing});
+        QCOMPARE(log.records, QStringList{QStringLiteral("%1|%2|%3").arg(steady, AbcSha1, AbcMd5)});
+        QCOMPARE(log.digests, QList<QList<QString>>{{AbcMd5}});
+        QVERIFY(log.unable.isEmpty());
+    }
+
+    // A writer that never stops: each run reads no more than the size seen at
+    // opening, so it ends; the test runs it until one run sees the change.
+    void fileWithAWriterThatNeverStops()
+    {
+        const QString path = writeFile(QStringLiteral("written"), patterned(8 * 1024 * 1024));
+        QProcess writer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(WriterVariable), QStringLiteral("1"));
+        writer.setProcessEnvironment(environment);
+        writer.start(QCoreApplication::applicationFilePath(), {path});
+        QVERIFY(writer.waitForStarted(30000));
+        const auto stopWriter = qScopeGuard([&] {
+            writer.kill();
+            writer.waitForFinished(30000);
+        });
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(
+                QStringLiteral("DigestCalculator: '%1' changed while it was read.").arg(path)));
+        QTest::ignoreMessage(QtWarningMsg,
+                             "DigestCalculator: 1 files changed while they were read.");
+        QDeadlineTimer deadline(60000);
+        RunLog log;
+        int runs = 0;
+        while (log.changed.isEmpty() && !deadline.hasExpired() &&
+               writer.state() == QProcess::Running) {
+            DigestCalculator calculator;
+            log = run(calculator, {path});
+            ++runs;
+        }
+        QVERIFY2(writer.state() == QProcess::Running, "the writer stopped");
+        QCOMPARE(log.changed, QStringList{path});
+        QVERIFY(log.records.isEmpty());
+        QCOMPARE(log.digests, QList<QList<QString>>{{}});
+        qDebug("the change was seen in run %d", runs);
     }
 
     void runWhereNothingOpensStillEnds()
@@ -331,25 +499,25 @@ private Q_SLOTS:
         QCOMPARE(log.stopped, 0);
     }
 
-    void nameThatIsNotUtf8EndsAsUnableToOpen()
+    void nameThatIsNotUtf8IsDigested()
     {
-        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/bad\xff.exe";
-        QFile::remove(QFile::decodeName(raw));
+        const QByteArray raw = QFile::encodeName(m_dir.path()) + "/caf\xe9.com";
+        const QByteArray eicar = QByteArrayLiteral(
+            "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
         std::FILE *file = std::fopen(raw.constData(), "w");
         QVERIFY(file);
-        std::fputs("abc", file);
+        QCOMPARE(std::fwrite(eicar.constData(), 1, size_t(eicar.size()), file),
+                 size_t(eicar.size()));
         std::fclose(file);
         const auto remove = qScopeGuard([&] { ::unlink(raw.constData()); });
-        // The walk reports it by the only name Qt can give it.
-        const QString path = QFile::decodeName(raw);
-        QTest::ignoreMessage(
-            QtWarningMsg,
-            qPrintable(QStringLiteral("DigestCalculator could not open file '%1'.").arg(path)));
-        QTest::ignoreMessage(QtWarningMsg, "DigestCalculator couldn't open 1 files for reading.");
+        // The walk reports it in the lossless form; the record keeps that form.
+        const QString path = FileName::fromBytes(raw);
         DigestCalculator calculator;
         const RunLog log = run(calculator, {path});
-        QCOMPARE(log.unable, QStringList{path});
-        QVERIFY(log.records.isEmpty());
+        QVERIFY(log.unable.isEmpty());
+        QCOMPARE(log.records,
+                 QStringList{path + QStringLiteral("|3395856ce81f2b7382dee72602f798b642f14140|"
+                                                   "44d88612fea8a8f36de82e1278abb02f")});
     }
 
     void fileWithoutReadPermission()
@@ -391,7 +559,8 @@ private Q_SLOTS:
         const QStringList lines = QString::fromUtf8(child.readAllStandardOutput())
                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines,
-                 QStringList({QStringLiteral("unable ") + locked,
+                 QStringList({QStringLiteral("reason %1: Permission denied").arg(locked),
+                              QStringLiteral("unable ") + locked,
                               QStringLiteral("digest %1|%2|%3").arg(open, AbcSha1, AbcMd5)}));
     }
 
@@ -418,14 +587,19 @@ private Q_SLOTS:
         QCOMPARE(DigestCalculator::sharedChunkCounter(), 9);
     }
 
-    void progressOfAFileWhoseSizeReadsZero()
+    void progressWhenTheSizesSummedToZero()
     {
-        // /proc files report size 0 but have content: the percentage must stay a
-        // number instead of dividing by zero.
+        // The file was empty when the sizes were summed and got its content
+        // before it was opened: the percentage must stay a number instead of
+        // dividing by zero.
+        const QString path = writeFile(QStringLiteral("filled late"), QByteArray());
         DigestCalculator::setSharedChunkCounter(1001);
         DigestCalculator calculator;
-        const RunLog log = run(calculator, {QStringLiteral("/proc/self/status")});
-        QCOMPARE(log.records.size(), 1);
+        const RunLog log = run(calculator, {path}, {}, {}, [&] {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("abc") == 3);
+        });
+        QCOMPARE(log.records, QStringList{QStringLiteral("%1|%2|%3").arg(path, AbcSha1, AbcMd5)});
         QCOMPARE(log.progress, QList<int>({0, 100}));
     }
 
@@ -510,6 +684,8 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsSet(ChildVariable))
         return runAsChild(argc, argv);
+    if (qEnvironmentVariableIsSet(WriterVariable) && argc == 2)
+        return runAsWriter(argv[1]);
     QCoreApplication app(argc, argv);
     TestDigestCalculator test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -1,4 +1,5 @@
 #include "files/drivescanner.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtTest>
@@ -112,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(30000));
         QVERIFY(scanner.wait(5000));
 
-        const QString bad = QFile::decodeName(m_badName);
+        const QString bad = FileName::fromBytes(m_badName);
         QCOMPARE(paths(log, DriveScanner::QuickScan),
                  sorted({at("x.AX"), at("SETUP.EXE"), at("File.exe"), at("doc.pdf"),
                          at("exact.exe"), at("sub/lib.so"), at("sub/LIBC.SO"), at("tool"),
@@ -142,7 +143,7 @@ private Q_SLOTS:
               "swap.sys", "a.7z", "a.exe ", "libz.so.1", "data", "sub/a|b \"c\"\n'd'.dll",
               "exact.exe", "big.exe", "tool", "sub/group-tool", "bigtool"})
             expected.append(at(QString::fromUtf8(name)));
-        expected << QFile::decodeName(m_badName) << at("data");
+        expected << FileName::fromBytes(m_badName) << at("data");
         QCOMPARE(paths(log, DriveScanner::FullScan), sorted(expected));
         QCOMPARE(log.finished, 1);
     }
@@ -175,8 +176,8 @@ private Q_SLOTS:
 
         QVERIFY(reported.size() >= (quick ? 11 : 19));
         QCOMPARE(reported.value(at("exact.exe")), DriveScanner::QuickScanSizeLimit);
-        // A name that is not UTF-8 cannot be found again from its text.
-        QCOMPARE(reported.take(QFile::decodeName(m_badName)), qint64(-1));
+        // A name that is not UTF-8 is found again from its lossless text.
+        QCOMPARE(reported.take(FileName::fromBytes(m_badName)), qint64(0));
         for (auto file = reported.cbegin(); file != reported.cend(); ++file)
             QCOMPARE(file.value(), QFileInfo(file.key()).size());
         QCOMPARE(scanner.reportedFileBytes(), DriveScanner::NotMeasured);
@@ -364,6 +365,42 @@ private Q_SLOTS:
         QVERIFY(finished.wait(30000));
         QVERIFY(log.files.isEmpty());
         QCOMPARE(log.finished, 1);
+    }
+
+    // Folders that could not be read or entered reach the owner in order
+    // with the files, before the end, and stay listed after it.
+    void unreadableFoldersAreReportedInOrder()
+    {
+        if (!QFileInfo(QStringLiteral("/proc/self")).isDir())
+            QSKIP("no /proc here");
+        DriveScanner scanner;
+        scanner.setSwapFileSource({});
+        scanner.setDrives({m_tree + "/sub/lib.so", QStringLiteral("/proc"), at("x.AX")});
+        QStringList events;
+        connect(&scanner, &DriveScanner::fileFound, this,
+                [&](const QString &path, int) { events << QStringLiteral("file ") + path; });
+        connect(&scanner, &DriveScanner::folderUnreadable, this,
+                [&](const QString &path, const QString &reason) {
+                    events << QStringLiteral("folder %1: %2").arg(path, reason);
+                });
+        connect(&scanner, &DriveScanner::scanFinished, this,
+                [&] { events << QStringLiteral("finished"); });
+        QSignalSpy finished(&scanner, &DriveScanner::scanFinished);
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        const QString reason = QStringLiteral("On a pseudo file system (proc)");
+        QCOMPARE(events,
+                 QStringList({QStringLiteral("file ") + at("sub/lib.so"),
+                              QStringLiteral("folder /proc: ") + reason,
+                              QStringLiteral("file ") + at("x.AX"), QStringLiteral("finished")}));
+        QCOMPARE(scanner.unreadableFolders(),
+                 (QList<DriveScanner::UnreadableFolder>{{QStringLiteral("/proc"), reason}}));
+
+        // The next scan starts with an empty list.
+        scanner.setDrives({m_tree + "/sub"});
+        scanner.start();
+        QVERIFY(finished.wait(30000));
+        QVERIFY(scanner.unreadableFolders().isEmpty());
     }
 
     void endNotFromAFinder()

@@ -1,4 +1,7 @@
+#include "deeptree.h"
+#include "files/digestcalculator.h"
 #include "files/filefinder.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtTest>
@@ -10,19 +13,27 @@
 namespace {
 const char ChildVariable[] = "TST_FILEFINDER_CHILD";
 
-// The copy of this program that walks under another user id prints each file.
+// The copy of this program that walks under another user id prints what the
+// finder reports, in order.
 int runAsChild(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     FileFinder finder;
     QObject::connect(
-        &finder, &FileFinder::filesFound, &finder,
-        [](const QList<QString> &files) {
-            for (const QString &file : files)
-                std::printf("%s\n", qPrintable(file));
+        &finder, &FileFinder::fileFound, &finder,
+        [](const QString &file) { std::printf("file %s\n", qPrintable(file)); },
+        Qt::DirectConnection);
+    QObject::connect(
+        &finder, &FileFinder::folderUnreadable, &finder,
+        [](const QString &folder, const QString &reason) {
+            std::printf("unreadable %s: %s\n", qPrintable(folder), qPrintable(reason));
         },
         Qt::DirectConnection);
-    finder.setItems(app.arguments().mid(1));
+    QObject::connect(
+        &finder, &FileFinder::filesFound, &finder,
+        [](const QList<QString> &files) { std::printf("end %d\n", int(files.size())); },
+        Qt::DirectConnection);
+    finder.setItems(FileName::fromArguments(argc, argv).mid(1));
     finder.start();
     finder.wait();
     return 0;
@@ -170,7 +181,9 @@ private Q_SLOTS:
         QCOMPARE(again.stopped, 0);
     }
 
-    void unreadableFolderIsPassedOver()
+    // Folders the user may not read are reported, in order with the files,
+    // whether met by the walk or given as items; a missing item is no news.
+    void unreadableFoldersAreReported()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -178,33 +191,94 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(p, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                              QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                              QFileDevice::ExeOther));
-        QVERIFY(QDir(p).mkpath(QStringLiteral("closed")));
-        QVERIFY(QDir(p).mkpath(QStringLiteral("open")));
-        QVERIFY(makeFile(p + "/closed/secret"));
-        QVERIFY(makeFile(p + "/open/visible"));
-        QVERIFY(QFile::setPermissions(p + "/closed", QFileDevice::ReadOwner |
-                                                         QFileDevice::WriteOwner |
-                                                         QFileDevice::ExeOwner));
-        QVERIFY(QFile::setPermissions(
-            p + "/open", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                             QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QDir(p).mkpath(QStringLiteral("tree/closed")));
+        QVERIFY(QDir(p).mkpath(QStringLiteral("tree/open")));
+        QVERIFY(makeFile(p + "/tree/closed/secret"));
+        QVERIFY(makeFile(p + "/tree/open/visible"));
+        QVERIFY(QFile::link(p + "/loop2", p + "/loop"));
+        QVERIFY(QFile::link(p + "/loop", p + "/loop2"));
+        for (const QString &folder : {p + "/tree", p + "/tree/open"})
+            QVERIFY(QFile::setPermissions(
+                folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                            QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(p + "/tree/closed", QFileDevice::ReadOwner |
+                                                              QFileDevice::WriteOwner |
+                                                              QFileDevice::ExeOwner));
 
         // Root may enter every folder, so the walk runs as the unprivileged user.
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
         child.setProcessEnvironment(environment);
+        const QStringList items = {p + "/tree", p + "/tree/closed", p + "/tree/closed/secret",
+                                   p + "/loop", p + "/missing"};
         if (geteuid() == 0)
             child.start(QStringLiteral("setpriv"),
-                        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                         QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                         p});
+                        QStringList{QStringLiteral("--reuid=65534"),
+                                    QStringLiteral("--regid=65534"),
+                                    QStringLiteral("--clear-groups"),
+                                    QCoreApplication::applicationFilePath()} +
+                            items);
         else
-            child.start(QCoreApplication::applicationFilePath(), {p});
+            child.start(QCoreApplication::applicationFilePath(), items);
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
-                 p + QStringLiteral("/open/visible\n"));
+        const QString denied = QStringLiteral(": Permission denied");
+        const QStringList lines = QString::fromUtf8(child.readAllStandardOutput())
+                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() > 2, qPrintable(lines.join(QLatin1Char('\n'))));
+        // The two subfolders of the tree come in the order the folder lists them.
+        QCOMPARE(sorted(lines.mid(0, 2)),
+                 sorted({QStringLiteral("file ") + p + "/tree/open/visible",
+                         QStringLiteral("unreadable ") + p + "/tree/closed" + denied}));
+        QCOMPARE(lines.mid(2),
+                 QStringList({QStringLiteral("unreadable ") + p + "/tree/closed" + denied,
+                              QStringLiteral("unreadable ") + p + "/tree/closed/secret" + denied,
+                              QStringLiteral("unreadable ") + p +
+                                  "/loop: Too many levels of symbolic links",
+                              QStringLiteral("end 1")}));
+    }
+
+    // A file about 5,000 folders deep, its path past PATH_MAX, is found and
+    // digested; so is one whose name is not UTF-8.
+    void deepAndOddlyNamedFilesAreFoundAndDigested()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const int depth = 5000;
+        DeepTree tree(dir.path(), depth);
+        QVERIFY(tree.isValid());
+        const QByteArray eicar = QByteArrayLiteral(
+            "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
+        QCOMPARE(QCryptographicHash::hash(eicar, QCryptographicHash::Md5).toHex(),
+                 QByteArray("44d88612fea8a8f36de82e1278abb02f"));
+        QVERIFY(tree.writeFile(depth, "deep.com", "abc"));
+        QVERIFY(tree.writeFile(1, "caf\xe9.com", eicar));
+        const auto removeOdd =
+            qScopeGuard([&] { ::unlink(QFile::encodeName(tree.folderPath(1)) + "/caf\xe9.com"); });
+
+        FileFinder finder;
+        const FinderLog log = run(finder, {dir.path()});
+        QCOMPARE(log.found.size(), 2);
+        const QString deep = tree.folderPath(depth) + QStringLiteral("/deep.com");
+        QVERIFY(deep.size() > PATH_MAX);
+        QVERIFY(log.found.contains(deep));
+        const QString odd = log.found.at(log.found.indexOf(deep) == 0 ? 1 : 0);
+        QCOMPARE(FileName::readable(odd), tree.folderPath(1) + QStringLiteral("/caf\\xe9.com"));
+
+        DigestCalculator calculator;
+        QStringList records;
+        connect(
+            &calculator, &DigestCalculator::setDigestData, this,
+            [&](const QString &record) { records << record; }, Qt::DirectConnection);
+        calculator.setFiles(log.found);
+        calculator.start();
+        QVERIFY(calculator.wait(30000));
+        QCOMPARE(sorted(records),
+                 sorted({deep + QStringLiteral("|a9993e364706816aba3e25717850c26c9cd0d89d|"
+                                               "900150983cd24fb0d6963f7d28e17f72"),
+                         odd + QStringLiteral("|3395856ce81f2b7382dee72602f798b642f14140|"
+                                              "44d88612fea8a8f36de82e1278abb02f")}));
     }
 
     void queuedSignalsReachTheGuiThread()

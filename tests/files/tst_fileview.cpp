@@ -3,6 +3,7 @@
 #include "files/userprompt.h"
 #include "platform/clock.h"
 #include "platform/filemanager.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtSql>
@@ -457,6 +458,9 @@ private Q_SLOTS:
             << QStringList{"https://example.invalid/x.exe"} << QStringList{};
         QTest::newRow("missing file is still passed on")
             << QStringList{"~/gone.exe"} << QStringList{"~/gone.exe"};
+        // The URL's bytes name the file; its decoded text would not.
+        QTest::newRow("name that is not UTF-8")
+            << QStringList{"file://~/caf%E9.exe"} << QStringList{"~/caf\uefe9.exe"};
     }
 
     void dropsEmitLocalFilesAndFoldersInOrder()
@@ -471,7 +475,8 @@ private Q_SLOTS:
         };
         QList<QUrl> urls;
         for (const QString &item : dropped)
-            urls << (item.startsWith('~') ? QUrl::fromLocalFile(resolve(item)) : QUrl(item));
+            urls << (item.startsWith('~') ? QUrl::fromLocalFile(resolve(item))
+                                          : QUrl::fromEncoded(resolve(item).toUtf8()));
 
         QSignalSpy spy(m_view.get(), &FileView::filesAndDirsDropped);
         Drag drag(urlData(urls));
@@ -580,6 +585,8 @@ private Q_SLOTS:
         QTest::newRow("blanks and marks") << "/tmp/a folder/#1 100% done?.exe";
         QTest::newRow("newline and bar") << "/tmp/odd\nname|x";
         QTest::newRow("not ascii") << QStringLiteral("/tmp/f\u00fcr/\u6587\u4ef6.so");
+        // Bytes that are not UTF-8, in the lossless form of scanned paths.
+        QTest::newRow("not UTF-8") << FileName::fromBytes("/tmp/caf\xe9/bad\xff.exe");
     }
 
     void fileManagerArgumentsCarryTheFileIntact()
@@ -592,12 +599,24 @@ private Q_SLOTS:
         QVERIFY(uris.first().startsWith(QLatin1String("file:///")));
         QVERIFY(!uris.first().contains(QLatin1Char(' ')));
         QVERIFY(!uris.first().contains(QLatin1Char('\n')));
-        QCOMPARE(QUrl(uris.first()).toLocalFile(), path); // the file manager gets this file
+        // The file manager gets this very file.
+        QCOMPARE(FileName::fromLocalFileUrl(QUrl(uris.first())), path);
+        if (FileName::isPlain(path))
+            QCOMPARE(QUrl(uris.first()).toLocalFile(), path);
         QCOMPARE(arguments.at(1).typeId(), QMetaType::QString);
         QCOMPARE(arguments.at(1).toString(), QString()); // no startup id
 
-        QCOMPARE(folderOpenArguments(path), QStringList{QFileInfo(path).absolutePath()});
-        QVERIFY(folderOpenArguments(path).first().startsWith(QLatin1Char('/')));
+        const QString folder = QFileInfo(path).absolutePath();
+        if (FileName::isPlain(path)) {
+            QCOMPARE(folderOpenArguments(path), QStringList{folder});
+            QVERIFY(folderOpenArguments(path).first().startsWith(QLatin1Char('/')));
+        } else {
+            // Arguments are text: a folder whose name is not goes as a URL.
+            const QStringList folderArguments = folderOpenArguments(path);
+            QCOMPARE(folderArguments.size(), 1);
+            QVERIFY(folderArguments.first().startsWith(QLatin1String("file:///")));
+            QCOMPARE(FileName::fromLocalFileUrl(QUrl(folderArguments.first())), folder);
+        }
     }
 
     void reportFalsePositiveNeedsExactlyOneRow_data()

@@ -1,6 +1,7 @@
 #include "files/dataexporter.h"
 #include "files/sqlmodel.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -397,22 +398,41 @@ private Q_SLOTS:
         QCOMPARE(tableValue("SELECT COUNT(*) FROM items WHERE md5 ISNULL").toInt(), 1);
     }
 
-    void fileNameThatIsNotUtf8EndsUnableToOpen()
+    // A name that is not UTF-8 is stored losslessly: its row is found by the
+    // digest record, shown with \xNN for the bytes that are not text (as the
+    // command line prints it), and found again by the filter in that form.
+    void namesThatAreNotUtf8AreShownAndFoundReadably()
     {
-        const QByteArray raw = QFile::encodeName(m_dir->path()) + "/bad\xff\xfe.exe";
+        const QByteArray raw = QFile::encodeName(m_dir->path()) + "/caf\xe9\x01.com";
         const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "abc", 3), ssize_t(3));
         ::close(fd);
         const auto removeRaw = qScopeGuard([&] { ::unlink(raw.constData()); });
-        // Qt decodes the bytes lossily and cannot reopen the file by that text;
-        // the same text must still find the row.
-        const QString path = QFile::decodeName(raw);
-        QVERIFY(!QFile::exists(path));
+        const QString path = FileName::fromBytes(raw);
         m_model->addFile(path, 1);
+        m_model->addFile(makeFile(QStringLiteral("cafe.com")), 1);
+        m_model->setDigestData(QStringLiteral("%1|%2|%3").arg(path, Sha1A, Md5A));
+        QCOMPARE(tableRows("SELECT path, bytes, md5 FROM items WHERE md5 NOT NULL"),
+                 (QList<QVariantList>{{path, 3, Md5A}}));
         m_model->setUnableToOpenFile(path);
-        QCOMPARE(tableRows("SELECT path, size, check_state, status FROM items"),
-                 (QList<QVariantList>{{path, "unknown size", 2, "Unable to open file."}}));
-        QCOMPARE(m_model->filesToDigest(5), QList<QString>{path});
+        QCOMPARE(tableValue("SELECT COUNT(*) FROM items WHERE check_state = 2").toInt(), 1);
+
+        const QString shown = m_dir->path() + QStringLiteral("/caf\\xe9\\x01.com");
+        m_model->userSetFilter(QStringLiteral("\\xe9\\x01"));
+        m_model->fetchAll();
+        QCOMPARE(m_model->rowCount(), 1);
+        QCOMPARE(m_model->data(m_model->index(0, SqlModel::PathSection)).toString(), shown);
+        QCOMPARE(m_model->data(m_model->index(0, SqlModel::NameSection)).toString(),
+                 QStringLiteral("caf\\xe9\\x01.com"));
+        // What goes back to the system is the stored form.
+        QCOMPARE(m_model->rowPath(0), path);
+        QCOMPARE(m_model->filePaths({0}), QList<QString>{path});
+
+        m_model->userSetFilter(QStringLiteral("caf"));
+        QCOMPARE(m_model->rowCount(), 2);
+        m_model->userSetFilter(QStringLiteral("caf\\xe8"));
+        QCOMPARE(m_model->rowCount(), 0);
     }
 
     // The registry never answered the digest: every file holding it is unchecked,
@@ -740,6 +760,8 @@ private Q_SLOTS:
         QTest::newRow("percent") << "100%" << QStringList{"100%.exe"};
         QTest::newRow("underscore") << "a_b" << QStringList{"a_b.exe"};
         QTest::newRow("backslash") << "k\\s" << QStringList{"back\\slash.exe"};
+        // The table shows a backslash doubled; that form finds it too.
+        QTest::newRow("backslash as shown") << "k\\\\s" << QStringList{"back\\slash.exe"};
         QTest::newRow("letter case as LIKE") << "file.EXE" << QStringList{"File.exe"};
         QTest::newRow("injection") << "x' OR '1'='1" << QStringList{};
         QTest::newRow("statement") << "'; DROP TABLE items; --" << QStringList{};
@@ -756,10 +778,11 @@ private Q_SLOTS:
         QTest::failOnWarning(QRegularExpression(QStringLiteral("SQL ERROR")));
         m_model->userSetFilter(text);
         m_model->fetchAll();
-        QStringList shown;
+        QStringList stored;
         for (int row = 0; row < m_model->rowCount(); ++row)
-            shown.append(m_model->data(m_model->index(row, SqlModel::NameSection)).toString());
-        QCOMPARE(shown, names);
+            stored.append(
+                m_model->data(m_model->index(row, SqlModel::NameSection), Qt::EditRole).toString());
+        QCOMPARE(stored, names);
         QCOMPARE(m_model->fileCount(), 7);
     }
 

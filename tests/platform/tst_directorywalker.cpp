@@ -1,4 +1,6 @@
+#include "deeptree.h"
 #include "platform/directorywalker.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtTest>
@@ -24,6 +26,13 @@ QStringList sorted(QStringList list)
 {
     list.sort();
     return list;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::System)
+                   .size());
 }
 } // namespace
 
@@ -119,41 +128,153 @@ private Q_SLOTS:
         QCOMPARE(walk(dir.path() + "/link"), QStringList{dir.path() + "/link/inside"});
     }
 
-    void nameThatIsNotUtf8IsReported()
+    void nameThatIsNotUtf8IsReportedLosslessly()
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray root = QFile::encodeName(dir.path());
-        const QByteArray badName = root + "/bad\xff\xfe.exe";
+        QVERIFY(::mkdir(root + "/caf\xe9", 0755) == 0);
+        const QByteArray badName = root + "/caf\xe9/bad\xff\xfe.exe";
         QVERIFY(makeFile(badName));
         // QTemporaryDir cannot remove a name that Qt cannot spell.
-        const auto removeBad = qScopeGuard([&] { ::unlink(badName.constData()); });
+        const auto removeBad = qScopeGuard([&] {
+            ::unlink(badName.constData());
+            ::rmdir(root + "/caf\xe9");
+        });
         QVERIFY(makeFile(root + "/good"));
         const QStringList files = walk(dir.path());
         QCOMPARE(files.size(), 2);
         const QString bad = files.filter(QStringLiteral(".exe")).value(0);
-        QVERIFY(bad.startsWith(dir.path() + "/bad"));
-        QVERIFY(bad.contains(QChar(QChar::ReplacementCharacter)));
+        // The text names the very bytes on disk, and reads as they are.
+        QCOMPARE(FileName::toBytes(bad), badName);
+        QCOMPARE(FileName::readable(bad),
+                 dir.path() + QStringLiteral("/caf\\xe9/bad\\xff\\xfe.exe"));
+        // A root given in the same form is walked too.
+        QCOMPARE(walk(FileName::fromBytes(root + "/caf\xe9")), QStringList{bad});
     }
 
     void rootsThatAreNotEntered_data()
     {
         QTest::addColumn<QString>("root");
-        QTest::newRow("missing") << QStringLiteral("/nonexistent/folder");
-        QTest::newRow("a file") << QStringLiteral("/proc/self/status");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("proc") << QStringLiteral("/proc");
-        QTest::newRow("inside proc") << QStringLiteral("/proc/self");
-        QTest::newRow("sysfs") << QStringLiteral("/sys");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/folder")
+                                 << QStringLiteral("No such file or directory");
+        QTest::newRow("a file") << QStringLiteral("/proc/self/status")
+                                << QStringLiteral("Not a directory");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("proc") << QStringLiteral("/proc")
+                              << QStringLiteral("On a pseudo file system (proc)");
+        QTest::newRow("inside proc")
+            << QStringLiteral("/proc/self") << QStringLiteral("On a pseudo file system (proc)");
+        QTest::newRow("sysfs") << QStringLiteral("/sys")
+                               << QStringLiteral("On a pseudo file system (sysfs)");
     }
     void rootsThatAreNotEntered()
     {
         QFETCH(QString, root);
+        QFETCH(QString, reason);
         if (root.startsWith(QLatin1String("/sys")) && !QFileInfo::exists(root))
             QSKIP("no sysfs here");
-        DirectoryWalker::Result result = DirectoryWalker::Completed;
-        QVERIFY(walk(root, &result).isEmpty());
+        QStringList files;
+        QList<QPair<QString, QString>> unreadable;
+        DirectoryWalker walker;
+        const DirectoryWalker::Result result = walker.walk(
+            root, [&](const QString &path) { files.append(path); }, [] { return false; },
+            [&](const QString &path, const QString &why) {
+                unreadable.append({path, why});
+            });
+        QVERIFY(files.isEmpty());
         QCOMPARE(result, DirectoryWalker::NotEntered);
+        // The walk says why; a folder it could not see into is not an empty one.
+        if (reason.isEmpty())
+            QVERIFY(unreadable.isEmpty());
+        else
+            QCOMPARE(unreadable, (QList<QPair<QString, QString>>{{root, reason}}));
+    }
+
+    // A tree 5,000 folders deep: paths far past PATH_MAX, more folders than a
+    // process may hold open. Side branches deeper than the folders held open
+    // make the walk climb back through "..".
+    void depthDoesNotMatter()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const int depth = 5000;
+        DeepTree tree(dir.path(), depth);
+        QVERIFY(tree.isValid());
+        QVERIFY(tree.writeFile(depth, "bottom", "x"));
+        QStringList expected{tree.folderPath(depth) + QStringLiteral("/bottom")};
+        for (int level : {1, 100, 2000}) {
+            for (const char *branch : {"a", "b"}) {
+                const QString file = tree.makeBranch(
+                    level, branch, 3 * DirectoryWalker::DefaultOpenFolders, "leaf", "y");
+                QVERIFY(!file.isEmpty());
+                expected << file;
+            }
+            QVERIFY(tree.writeFile(level, "beside", "z"));
+            expected << tree.folderPath(level) + QStringLiteral("/beside");
+        }
+        QVERIFY(expected.first().size() > 2 * PATH_MAX);
+
+        const int before = openDescriptors();
+        int most = 0;
+        QStringList files;
+        QStringList unreadable;
+        DirectoryWalker walker;
+        const DirectoryWalker::Result result = walker.walk(
+            dir.path(),
+            [&](const QString &path) {
+                files.append(path);
+                most = qMax(most, openDescriptors());
+            },
+            [] { return false; },
+            [&](const QString &path, const QString &) { unreadable << path; });
+        QCOMPARE(result, DirectoryWalker::Completed);
+        QCOMPARE(sorted(files), sorted(expected));
+        QVERIFY(unreadable.isEmpty());
+        // The root and the folders nearest the walk, and one to list /proc/self/fd.
+        QVERIFY2(most - before <= DirectoryWalker::DefaultOpenFolders + 1,
+                 qPrintable(QStringLiteral("%1 descriptors open at once").arg(most - before)));
+    }
+
+    // A folder moved elsewhere while the walk was below it: ".." now leads to
+    // its new parent, which must not be taken for the old one.
+    void folderMovedDuringTheWalk()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString a = dir.filePath(QStringLiteral("A"));
+        QStringList expected;
+        for (const char *branch : {"B1", "B2", "B3"}) {
+            const QString chain =
+                a + QLatin1Char('/') + QLatin1String(branch) + QStringLiteral("/c/d");
+            QVERIFY(QDir().mkpath(chain));
+            QVERIFY(makeFile(QFile::encodeName(chain) + "/leaf"));
+            expected << chain + QStringLiteral("/leaf");
+        }
+        QString moved;
+        QStringList files;
+        QStringList unreadable;
+        DirectoryWalker walker;
+        walker.setMaxOpenFolders(2);
+        const DirectoryWalker::Result result = walker.walk(
+            dir.path(),
+            [&](const QString &path) {
+                files.append(path);
+                if (moved.isEmpty()) {
+                    // Move the first branch out of A while its leaf is reported.
+                    moved = path.section(QLatin1Char('/'), -4, -4);
+                    QVERIFY(QDir().rename(a + QLatin1Char('/') + moved, dir.filePath(moved)));
+                }
+            },
+            [] { return false; },
+            [&](const QString &path, const QString &) { unreadable << path; });
+        QCOMPARE(result, DirectoryWalker::Completed);
+        QVERIFY(unreadable.isEmpty());
+        // Every leaf once; the other branches are still found under A.
+        QCOMPARE(sorted(files), sorted(expected));
+        // The moved branch was not walked a second time from its new place.
+        QCOMPARE(files.size(), 3);
     }
 
     void devtmpfsIsKnownFromTheMountTable()
