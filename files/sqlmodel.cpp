@@ -1,6 +1,7 @@
 #include "files/sqlmodel.h"
 
 #include "files/dataexporter.h"
+#include "files/sqllike.h"
 #include "platform/clock.h"
 #include "platform/fileproperties.h"
 #include "registry/orvexcheckstate.h"
@@ -133,20 +134,6 @@ private:
     bool m_open;
 };
 
-// Text typed by the user, as a LIKE pattern that matches it literally.
-QString likeLiteral(const QString &text)
-{
-    QString escaped;
-    escaped.reserve(text.size() + 8);
-    for (const QChar c : text) {
-        if (c == u'\\' || c == u'%' || c == u'_')
-            escaped += u'\\';
-        escaped += c;
-        if (c == u'\'')
-            escaped += u'\'';
-    }
-    return escaped;
-}
 } // namespace
 
 SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
@@ -605,11 +592,7 @@ void SqlModel::exportTable(DataExporter &exporter)
 
 void SqlModel::userSetFilter(QString p_filter_text)
 {
-    QString sqlFilter;
-    if (p_filter_text.contains(QChar::Null))
-        sqlFilter = QStringLiteral("0"); // no path holds NUL, and SQL text cannot carry it
-    else
-        sqlFilter = QStringLiteral("path LIKE '%%1%' ESCAPE '\\'").arg(likeLiteral(p_filter_text));
+    const QString sqlFilter = SqlLike::containsFilter(QStringLiteral("path"), p_filter_text);
     // setFilter() re-selects only after a select that worked.
     const bool reselects = query().isActive();
     setFilter(sqlFilter);
