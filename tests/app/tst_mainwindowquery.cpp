@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
 #include "platform/clock.h"
+#include "processes/processmonitor.h"
 #include "registry/orvextab.h"
 #include "registrytestserver.h"
 #include "testenvironment.h"
@@ -49,6 +50,8 @@ private Q_SLOTS:
     {
         TestEnvironment::init();
         Q_INIT_RESOURCE(resources);
+        // The window starts process monitoring; these tests leave the machine's processes alone.
+        ProcessMonitor::setTestMonitoringEnabled(false);
     }
     void init() { Clock::setTestWaitDivisor(50); }
     void cleanup()
