@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,17 +24,14 @@ struct DirCloser
     void operator()(DIR *dir) const { ::closedir(dir); }
 };
 
-// Reads the whole stat file of a process, relative to dirFd. 0 or errno; an
-// empty text is left for the parser to refuse (a process that vanished).
-int readStatText(int dirFd, const char *path, QByteArray *text)
+// Reads the whole stat text of an open stat file from its start. 0 or errno;
+// an empty text is left for the parser to refuse (a process that vanished).
+int readStatText(int fd, QByteArray *text)
 {
-    UniqueFd fd(::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd.isValid())
-        return errno;
     char buffer[StatBufferSize];
     text->clear();
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, off_t(text->size()));
         if (n == 0)
             return 0;
         if (n < 0) {
@@ -45,6 +43,20 @@ int readStatText(int dirFd, const char *path, QByteArray *text)
         if (size_t(n) < sizeof buffer)
             return 0; // the kernel hands the line over in one piece
     }
+}
+
+int openStat(int dirFd, const char *path, UniqueFd *fd)
+{
+    fd->reset(::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    return fd->isValid() ? 0 : errno;
+}
+
+size_t descriptorsToHold()
+{
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 256;
+    return size_t(limit.rlim_cur / 4);
 }
 
 bool isPidName(const char *name, quint32 *pid)
@@ -72,8 +84,16 @@ bool isAbsent(int error)
 } // namespace
 
 LinuxRunningProcesses::LinuxRunningProcesses(const QString &procRoot)
-    : m_root(QFile::encodeName(procRoot))
+    : m_root(QFile::encodeName(procRoot)), m_maxHeld(descriptorsToHold())
 {
+}
+
+LinuxRunningProcesses::~LinuxRunningProcesses() = default;
+
+int LinuxRunningProcesses::heldStatFiles() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return int(m_statFiles.size());
 }
 
 QByteArray LinuxRunningProcesses::entryPath(quint32 pid, const char *entry) const
@@ -84,6 +104,7 @@ QByteArray LinuxRunningProcesses::entryPath(quint32 pid, const char *entry) cons
 bool LinuxRunningProcesses::list(QList<ProcStat> *processes) const
 {
     processes->clear();
+    const QMutexLocker locker(&m_mutex);
     const std::unique_ptr<DIR, DirCloser> dir(::opendir(m_root.constData()));
     if (!dir) {
         logSystemError(QStringLiteral("LinuxRunningProcesses::list() opendir( %1 )")
@@ -91,6 +112,9 @@ bool LinuxRunningProcesses::list(QList<ProcStat> *processes) const
         return false;
     }
     const int dirFd = ::dirfd(dir.get());
+    std::unordered_map<quint32, UniqueFd> held;
+    held.reserve(m_statFiles.size() + 64);
+    bool holding = true;
     QByteArray text;
     char path[32];
     for (;;) {
@@ -108,7 +132,29 @@ bool LinuxRunningProcesses::list(QList<ProcStat> *processes) const
         if (!isPidName(entry->d_name, &pid))
             continue;
         std::snprintf(path, sizeof path, "%u/stat", pid);
-        const int error = readStatText(dirFd, path, &text);
+        UniqueFd fd;
+        int error = ESRCH;
+        const auto kept = m_statFiles.find(pid);
+        if (kept != m_statFiles.end()) {
+            fd = std::move(kept->second);
+            error = readStatText(fd.get(), &text);
+            // The process it was opened for has ended: the pid may be another's now.
+            if (error != 0 || text.isEmpty())
+                error = ESRCH;
+        }
+        if (error != 0) {
+            error = openStat(dirFd, path, &fd);
+            if ((error == EMFILE || error == ENFILE) && (!m_statFiles.empty() || !held.empty())) {
+                // The kept files go first, before a snapshot fails for them;
+                // this snapshot keeps none.
+                m_statFiles.clear();
+                held.clear();
+                holding = false;
+                error = openStat(dirFd, path, &fd);
+            }
+            if (error == 0)
+                error = readStatText(fd.get(), &text);
+        }
         if (error != 0) {
             if (isAbsent(error))
                 continue;
@@ -117,12 +163,18 @@ bool LinuxRunningProcesses::list(QList<ProcStat> *processes) const
             logSystemError(QStringLiteral("LinuxRunningProcesses::list() read %1/%2")
                                .arg(QFile::decodeName(m_root), QString::fromLatin1(path)),
                            error);
+            m_statFiles.clear();
             return false;
         }
         ProcStat process;
-        if (ProcStat::parse(text, &process))
-            processes->append(std::move(process));
+        if (!ProcStat::parse(text, &process))
+            continue;
+        processes->append(std::move(process));
+        if (holding && held.size() < m_maxHeld)
+            held.emplace(pid, std::move(fd));
     }
+    // Files of processes that are gone close here.
+    m_statFiles.swap(held);
     if (processes->isEmpty()) {
         qWarning().noquote() << QStringLiteral(
                                     "LinuxRunningProcesses::list() found no process in %1")
@@ -134,8 +186,11 @@ bool LinuxRunningProcesses::list(QList<ProcStat> *processes) const
 
 int LinuxRunningProcesses::stat(quint32 pid, ProcStat *stat) const
 {
+    UniqueFd fd;
+    int error = openStat(AT_FDCWD, entryPath(pid, "stat").constData(), &fd);
     QByteArray text;
-    const int error = readStatText(AT_FDCWD, entryPath(pid, "stat").constData(), &text);
+    if (error == 0)
+        error = readStatText(fd.get(), &text);
     if (error != 0)
         return error;
     if (!ProcStat::parse(text, stat) || stat->pid != pid)

@@ -132,6 +132,78 @@ private Q_SLOTS:
         QVERIFY(listed.isEmpty());
     }
 
+    void keptFilesFollowTheirProcess()
+    {
+        // The stat files of a snapshot stay open for the next one; what they
+        // show must still be the process as it is now.
+        LinuxRunningProcesses processes;
+        const quint32 self = quint32(QCoreApplication::applicationPid());
+        const auto child = [&](quint32 pid) -> QString {
+            QList<ProcStat> listed;
+            if (!processes.list(&listed))
+                return QStringLiteral("failed");
+            for (const ProcStat &process : std::as_const(listed)) {
+                if (process.pid == pid)
+                    return QStringLiteral("%1 %2")
+                        .arg(process.displayName())
+                        .arg(process.parentPid);
+            }
+            return QString();
+        };
+
+        // A process that becomes another program keeps its pid and its file.
+        QProcess changing;
+        changing.start(QStringLiteral("sh"),
+                       {QStringLiteral("-c"), QStringLiteral("read line; exec sleep 30")});
+        QVERIFY(changing.waitForStarted());
+        const auto stop = qScopeGuard([&] {
+            changing.kill();
+            changing.waitForFinished();
+        });
+        const quint32 pid = quint32(changing.processId());
+        QCOMPARE(child(pid), QStringLiteral("sh %1").arg(self));
+        QVERIFY(processes.heldStatFiles() > 0);
+        changing.write("go\n");
+        QTRY_COMPARE_WITH_TIMEOUT(child(pid), QStringLiteral("sleep %1").arg(self), 10000);
+
+        // An ended process is not listed, though its file was kept.
+        changing.kill();
+        QVERIFY(changing.waitForFinished());
+        QVERIFY(child(pid).isEmpty());
+    }
+
+    void keptFilesMakeWayWhenDescriptorsRunOut()
+    {
+        LinuxRunningProcesses processes;
+        QList<ProcStat> listed;
+        QVERIFY(processes.list(&listed));
+        QVERIFY(processes.heldStatFiles() > 0);
+        // A process the kept files do not cover, then no descriptor left.
+        QProcess child;
+        child.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(child.waitForStarted());
+        const auto stop = qScopeGuard([&] {
+            child.kill();
+            child.waitForFinished();
+        });
+        rlimit saved;
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        QList<int> fillers;
+        const auto restore = qScopeGuard([&] {
+            for (int fd : fillers)
+                ::close(fd);
+        });
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            fillers << fd;
+        QCOMPARE(errno, EMFILE);
+        ::close(fillers.takeLast()); // for the folder
+
+        QVERIFY(processes.list(&listed));
+        QVERIFY(std::any_of(listed.cbegin(), listed.cend(), [&child](const ProcStat &process) {
+            return process.pid == quint32(child.processId());
+        }));
+    }
+
     void oneProcessLookUps()
     {
         LinuxRunningProcesses processes(m_proc.path());
