@@ -24,6 +24,9 @@ QByteArray pngOf(const QIcon &themeIcon, int size)
         pixmap = QPixmap(QStringLiteral(":img/icons/WinOrvex/%1.png").arg(size));
     if (pixmap.isNull())
         return QByteArray();
+    // A theme may only have the icon in a smaller size.
+    if (pixmap.size() != QSize(size, size))
+        pixmap = pixmap.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
