@@ -5,6 +5,7 @@
 #include "files/slicedrelay.h"
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
+#include "processes/processmonitor.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
 #include "registry/orvextab.h"
@@ -88,6 +89,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     addPage(QStringLiteral("page_summary"));
     connect(actionQuit, &QAction::triggered, this, &QWidget::close);
     addPage(QStringLiteral("page_processes"));
+    // Process monitoring runs from the start; the Processes tab will show it.
+    m_processMonitor = new ProcessMonitor;
+    connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
+    m_processMonitor->setScanEnabled(true);
 
     m_fileTab = new FileTab;
     connect(m_fileTab, &FileTab::fileScanStarted, this, &MainWindow::handleFileScanStarted);
@@ -133,6 +138,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 MainWindow::~MainWindow()
 {
     delete m_fileTab;
+    delete m_processMonitor;
     delete m_trayHandler;
     delete m_orvexCache;
     // The in-memory database goes with the window that created it.
@@ -210,6 +216,8 @@ void MainWindow::queryOrvex(QList<QString> digests)
             &MainWindow::handleAutomaticReconnectFailed);
     connect(toolButton_net_retry, &QToolButton::clicked, handler,
             &OrvexHandler::userRequestReconnect);
+    if (auto *monitor = qobject_cast<ProcessMonitor *>(sender()))
+        monitor->attachQuery(handler);
     if (tab) {
         connect(tab, &OrvexTab::queryStopRequested, handler, &OrvexHandler::userRequestStop);
         // A large query's answers come faster than a table takes them. They

@@ -7,6 +7,7 @@
 class OrvexCache;
 class FileTab;
 class MainTabBar;
+class ProcessMonitor;
 class WinTrayHandler;
 
 // The single top-level window: page stack, information bars, network panel and
@@ -20,6 +21,7 @@ public:
     ~MainWindow() override;
 
     FileTab *fileTab() const { return m_fileTab; }
+    ProcessMonitor *processMonitor() const { return m_processMonitor; }
 
     // The flags restored when the window comes back from the tray.
     static Qt::WindowFlags savedWindowFlagsDefault();
@@ -58,6 +60,7 @@ private:
     Qt::WindowFlags m_savedWindowFlags;
     OrvexCache *m_orvexCache = nullptr;
     FileTab *m_fileTab = nullptr;
+    ProcessMonitor *m_processMonitor = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
     MainTabBar *m_tabBar = nullptr;
     // Process-wide: the administrator bar is shown at most once per run, and the

@@ -20,6 +20,7 @@
 #include "files/filetab.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
+#include "processes/processmonitor.h"
 #include "widgets/maintabbar.h"
 
 #include <QApplication>
@@ -117,6 +118,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     qInstallMessageHandler(quietDebug);
+    // Only the Files tab is measured: the window's process monitor stays off.
+    ProcessMonitor::setTestMonitoringEnabled(false);
     UserPrompt::setScripted(true);
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
     const bool filesTabInFront = !(argc > 2 && QByteArray(argv[2]) == "behind");

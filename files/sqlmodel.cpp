@@ -1,6 +1,7 @@
 #include "files/sqlmodel.h"
 
 #include "files/dataexporter.h"
+#include "files/sqllike.h"
 #include "platform/clock.h"
 #include "platform/filename.h"
 #include "platform/fileproperties.h"
@@ -134,20 +135,6 @@ private:
     bool m_open;
 };
 
-// Text typed by the user, as a LIKE pattern that matches it literally.
-QString likeLiteral(const QString &text)
-{
-    QString escaped;
-    escaped.reserve(text.size() + 8);
-    for (const QChar c : text) {
-        if (c == u'\\' || c == u'%' || c == u'_')
-            escaped += u'\\';
-        escaped += c;
-        if (c == u'\'')
-            escaped += u'\'';
-    }
-    return escaped;
-}
 } // namespace
 
 SqlModel::SqlModel(QObject *parent) : QSqlTableModel(parent)
@@ -625,18 +612,15 @@ void SqlModel::exportTable(DataExporter &exporter)
 
 void SqlModel::userSetFilter(QString p_filter_text)
 {
-    QString sqlFilter;
     // The table shows names in their readable form (FileName::readable), so
     // text copied from it, or from the command line's output, is read back
     // into the stored form; the text as typed is matched too.
+    const QString column = QStringLiteral("path");
     const QString stored = FileName::fromReadable(p_filter_text);
-    if (p_filter_text.contains(QChar::Null))
-        sqlFilter = QStringLiteral("0"); // no path holds NUL, and SQL text cannot carry it
-    else if (stored == p_filter_text || stored.contains(QChar::Null))
-        sqlFilter = QStringLiteral("path LIKE '%%1%' ESCAPE '\\'").arg(likeLiteral(p_filter_text));
-    else
-        sqlFilter = QStringLiteral("(path LIKE '%%1%' ESCAPE '\\' OR path LIKE '%%2%' ESCAPE '\\')")
-                        .arg(likeLiteral(p_filter_text), likeLiteral(stored));
+    QString sqlFilter = SqlLike::containsFilter(column, p_filter_text);
+    if (stored != p_filter_text && !stored.contains(QChar::Null))
+        sqlFilter =
+            QStringLiteral("(%1 OR %2)").arg(sqlFilter, SqlLike::containsFilter(column, stored));
     // setFilter() re-selects only after a select that worked.
     const bool reselects = query().isActive();
     setFilter(sqlFilter);

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
 #include "files/filetab.h"
+#include "processes/processmonitor.h"
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
@@ -33,6 +34,8 @@ private Q_SLOTS:
     {
         TestEnvironment::init();
         Q_INIT_RESOURCE(resources);
+        // The window starts process monitoring; these tests leave the machine's processes alone.
+        ProcessMonitor::setTestMonitoringEnabled(false);
     }
 
     // Must run first: the administrator bar is shown at most once per run.

@@ -4,6 +4,7 @@
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
+#include "processes/processmonitor.h"
 #include "registrytestserver.h"
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
@@ -42,6 +43,8 @@ private Q_SLOTS:
     {
         TestEnvironment::init();
         Q_INIT_RESOURCE(resources);
+        // The window starts process monitoring; these tests leave the machine's processes alone.
+        ProcessMonitor::setTestMonitoringEnabled(false);
     }
     void init()
     {

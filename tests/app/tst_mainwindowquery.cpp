@@ -2,6 +2,7 @@
 #include "fakeplatforminfo.h"
 #include "files/filetab.h"
 #include "platform/clock.h"
+#include "processes/processmonitor.h"
 #include "registry/orvextab.h"
 #include "registrytestserver.h"
 #include "testenvironment.h"
@@ -54,6 +55,8 @@ private Q_SLOTS:
     {
         TestEnvironment::init();
         Q_INIT_RESOURCE(resources);
+        // The window starts process monitoring; these tests leave the machine's processes alone.
+        ProcessMonitor::setTestMonitoringEnabled(false);
     }
     void init() { Clock::setTestWaitDivisor(50); }
     void cleanup()
