@@ -78,10 +78,30 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
                        "seconds; fractions allowed (default %1).")
             .arg(ServerLimits::defaultIdleTimeoutMs / 1000),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption requestTimeout(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("A request (registry request, update line, report or upload) must be "
+                       "complete this many seconds after its first byte, plus one second for "
+                       "every --min-request-rate bytes moved meanwhile; fractions allowed "
+                       "(default %1).")
+            .arg(ServerLimits::defaultRequestTimeoutMs / 1000),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption minRequestRate(
+        QStringLiteral("min-request-rate"),
+        QStringLiteral("Bytes per second that earn a request one more second (default %1).")
+            .arg(ServerLimits::defaultMinRequestRate),
+        QStringLiteral("BYTES"));
+    const QCommandLineOption displaceAfter(
+        QStringLiteral("displace-after"),
+        QStringLiteral("When every connection place is taken, a new client displaces the "
+                       "slowest connection that has gone this many seconds without completing "
+                       "a request and is not sending an answer; fractions allowed (default %1).")
+            .arg(ServerLimits::defaultDisplaceAfterMs / 1000),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
-        QStringLiteral("Most open connections per service; more are closed at once "
-                       "(default %1).")
+        QStringLiteral("Most open connections per service; see --displace-after for what a "
+                       "client beyond them meets (default %1).")
             .arg(ServerLimits::defaultMaxConnections),
         QStringLiteral("COUNT"));
     const QCommandLineOption maxUploadSize(QStringLiteral("max-upload-size"),
@@ -95,7 +115,8 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         QStringLiteral("BYTES"));
     parser.addOptions({listen, registryPort, hashList, updatePort, updateOffer, reportPort,
                        reportFile, uploadPort, uploadDir, maxDigests, maxLineLength, idleTimeout,
-                       maxConnections, maxUploadSize, maxReportSize});
+                       requestTimeout, minRequestRate, displaceAfter, maxConnections, maxUploadSize,
+                       maxReportSize});
 
     auto fail = [&options](const QString &why) {
         options.action = Action::Fail;
@@ -180,16 +201,25 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
     limits.maxUploadSize = count(maxUploadSize, limits.maxUploadSize, qint64(1) << 31);
     limits.maxReportSize =
         static_cast<int>(count(maxReportSize, limits.maxReportSize, 16 * 1024 * 1024));
-    if (parser.isSet(idleTimeout)) {
+    limits.minRequestRate =
+        static_cast<int>(count(minRequestRate, limits.minRequestRate, 1024 * 1024 * 1024));
+    auto milliseconds = [&](const QCommandLineOption &option, int fallback, double minimum) {
+        if (!parser.isSet(option))
+            return fallback;
         bool ok = false;
-        const double seconds = parser.value(idleTimeout).toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > 86400) {
-            error = QStringLiteral("--idle-timeout needs seconds from 0.001 to 86400, not \"%1\"")
-                        .arg(parser.value(idleTimeout));
-        } else {
-            limits.idleTimeoutMs = static_cast<int>(std::lround(seconds * 1000));
+        const double seconds = parser.value(option).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < minimum || seconds > 86400) {
+            error = QStringLiteral("--%1 needs seconds from %2 to 86400, not \"%3\"")
+                        .arg(option.names().first())
+                        .arg(minimum)
+                        .arg(parser.value(option));
+            return fallback;
         }
-    }
+        return static_cast<int>(std::lround(seconds * 1000));
+    };
+    limits.idleTimeoutMs = milliseconds(idleTimeout, limits.idleTimeoutMs, 0.001);
+    limits.requestTimeoutMs = milliseconds(requestTimeout, limits.requestTimeoutMs, 0.001);
+    limits.displaceAfterMs = milliseconds(displaceAfter, limits.displaceAfterMs, 0);
     if (!error.isEmpty())
         return fail(error);
     return options;
