@@ -23,7 +23,8 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         "update, false-positive report and upload services.\n"
         "Each service prints \"<service> listening on <address>:<port>\" on standard output "
         "once it listens. SIGHUP reloads the hash list and the update offer and reopens the "
-        "report file."));
+        "report file; a list that cannot be read, whose last line has no line end, or that "
+        "would replace listed digests with none is refused, and the one in use is kept."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
@@ -38,6 +39,12 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         QStringLiteral("Hash list: \"<md5> <detection rate> [<last-seen unix time>]\" per "
                        "line. Without it every digest answers NO_DATA."),
         QStringLiteral("FILE"));
+    const QCommandLineOption acceptEmptyHashList(
+        QStringLiteral("accept-empty-hash-list"),
+        QStringLiteral("Let SIGHUP replace a hash list that holds digests with one that holds "
+                       "none (an empty or comments-only file). Without it such a list is "
+                       "refused and the list in use is kept, so that a truncated file does not "
+                       "switch detection off."));
     const QCommandLineOption updatePort(QStringLiteral("update-port"),
                                         describePortOption(QStringLiteral("update checks")),
                                         QStringLiteral("PORT"));
@@ -113,10 +120,10 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         QStringLiteral("Largest false-positive report in bytes (default %1).")
             .arg(ServerLimits::defaultMaxReportSize),
         QStringLiteral("BYTES"));
-    parser.addOptions({listen, registryPort, hashList, updatePort, updateOffer, reportPort,
-                       reportFile, uploadPort, uploadDir, maxDigests, maxLineLength, idleTimeout,
-                       requestTimeout, minRequestRate, displaceAfter, maxConnections, maxUploadSize,
-                       maxReportSize});
+    parser.addOptions({listen, registryPort, hashList, acceptEmptyHashList, updatePort, updateOffer,
+                       reportPort, reportFile, uploadPort, uploadDir, maxDigests, maxLineLength,
+                       idleTimeout, requestTimeout, minRequestRate, displaceAfter, maxConnections,
+                       maxUploadSize, maxReportSize});
 
     auto fail = [&options](const QString &why) {
         options.action = Action::Fail;
@@ -174,6 +181,7 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
     if (const auto value = port(registryPort))
         options.registryPort = *value;
     options.hashListPath = parser.value(hashList);
+    options.acceptEmptyHashList = parser.isSet(acceptEmptyHashList);
     if (parser.isSet(updatePort))
         options.updatePort = port(updatePort);
     if (parser.isSet(reportPort))

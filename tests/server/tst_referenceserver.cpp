@@ -328,6 +328,60 @@ private Q_SLOTS:
                  (QList<QByteArray>{first + " 5 10", second + " 6 20"}));
     }
 
+    void reloadRefusesListsThatWouldSwitchDetectionOff_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("acceptEmpty"); // --accept-empty-hash-list
+        QTest::addColumn<QString>("refusal");  // empty: the list is taken
+        QTest::newRow("empty file") << QByteArray() << false << "lists no digest";
+        QTest::newRow("comments only")
+            << QByteArray("# none yet\n\n") << false << "lists no digest";
+        QTest::newRow("last line cut")
+            << first + " 10 5\n" + second + " 2" << false << "no line end";
+        QTest::newRow("cut comment") << QByteArray("# none") << false << "no line end";
+        QTest::newRow("cut, even with the option") << QByteArray("# none") << true << "no line end";
+        QTest::newRow("empty, with the option") << QByteArray() << true << QString();
+        QTest::newRow("a new list") << first + " 10 5\n" + second + " 20 6\n" << false << QString();
+    }
+    void reloadRefusesListsThatWouldSwitchDetectionOff()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, acceptEmpty);
+        QFETCH(QString, refusal);
+        ServerOptions options = allServices();
+        options.acceptEmptyHashList = acceptEmpty;
+        ReferenceServer server(options);
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const quint16 port = server.registry()->serverPort();
+        const QList<QByteArray> before{first + " 1700000000 80", second + " 0 NO_DATA"};
+        QCOMPARE(records(exchange(port, registryRequest({first, second}), 3)), before);
+
+        QSignalSpy reloaded(&server, &ReferenceServer::reloaded);
+        QVERIFY(writeFile(path("list.txt"), content));
+        if (!refusal.isEmpty()) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QRegularExpression::escape(refusal) +
+                                                    QStringLiteral(".*; keeping the hash list")));
+        } else if (!content.contains(' ')) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("lists no digest: every digest "
+                                                                   "answers NO_DATA$")));
+        }
+        server.reload();
+        QCOMPARE(reloaded.size(), 1);
+        QCOMPARE(reloaded.takeFirst().at(0).toBool(), refusal.isEmpty());
+
+        const QList<QByteArray> answer =
+            records(exchange(port, registryRequest({first, second}), 3));
+        if (!refusal.isEmpty())
+            QCOMPARE(answer, before);
+        else if (content.isEmpty())
+            QCOMPARE(answer, (QList<QByteArray>{first + " 0 NO_DATA", second + " 0 NO_DATA"}));
+        else
+            QCOMPARE(answer, (QList<QByteArray>{first + " 5 10", second + " 6 20"}));
+    }
+
     void trickleFeedingClientsAreClosedAtTheRequestDeadline_data() { addServiceRows(); }
     void trickleFeedingClientsAreClosedAtTheRequestDeadline()
     {

@@ -38,28 +38,31 @@ private Q_SLOTS:
         QCOMPARE(options.limits.requestTimeoutMs, 30000);
         QCOMPARE(options.limits.minRequestRate, 64 * 1024);
         QCOMPARE(options.limits.displaceAfterMs, 1000);
+        QVERIFY(!options.acceptEmptyHashList);
     }
 
     void readsEveryOption()
     {
-        const ServerOptions options = parse({"--listen",           "::1",
-                                             "--registry-port",    "0",
-                                             "--hash-list",        "/srv/list.txt",
-                                             "--update-port",      "57777",
-                                             "--update-offer",     "/srv/offer.txt",
-                                             "--report-port",      "57770",
-                                             "--report-file",      "/srv/reports.txt",
-                                             "--upload-port",      "57773",
-                                             "--upload-dir",       "/srv/uploads",
-                                             "--max-digests",      "10",
-                                             "--max-line-length",  "100",
-                                             "--idle-timeout",     "0.25",
-                                             "--max-connections",  "7",
-                                             "--max-upload-size",  "1000",
-                                             "--max-report-size",  "500",
-                                             "--request-timeout",  "2.5",
-                                             "--min-request-rate", "4096",
-                                             "--displace-after",   "0"});
+        QStringList arguments{"--listen",           "::1",
+                              "--registry-port",    "0",
+                              "--hash-list",        "/srv/list.txt",
+                              "--update-port",      "57777",
+                              "--update-offer",     "/srv/offer.txt",
+                              "--report-port",      "57770",
+                              "--report-file",      "/srv/reports.txt",
+                              "--upload-port",      "57773",
+                              "--upload-dir",       "/srv/uploads",
+                              "--max-digests",      "10",
+                              "--max-line-length",  "100",
+                              "--idle-timeout",     "0.25",
+                              "--max-connections",  "7",
+                              "--max-upload-size",  "1000",
+                              "--max-report-size",  "500",
+                              "--request-timeout",  "2.5",
+                              "--min-request-rate", "4096",
+                              "--displace-after",   "0"};
+        arguments << "--accept-empty-hash-list";
+        const ServerOptions options = parse(arguments);
         QCOMPARE(options.action, ServerOptions::Action::Run);
         QCOMPARE(options.listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
         QCOMPARE(options.registryPort, quint16(0));
@@ -79,6 +82,7 @@ private Q_SLOTS:
         QCOMPARE(options.limits.requestTimeoutMs, 2500);
         QCOMPARE(options.limits.minRequestRate, 4096);
         QCOMPARE(options.limits.displaceAfterMs, 0);
+        QVERIFY(options.acceptEmptyHashList);
     }
 
     void refusesBadCommandLines_data()
@@ -132,7 +136,8 @@ private Q_SLOTS:
              {"--listen", "--registry-port", "--hash-list", "--update-port", "--update-offer",
               "--report-port", "--report-file", "--upload-port", "--upload-dir", "--max-digests",
               "--max-line-length", "--idle-timeout", "--max-connections", "--max-upload-size",
-              "--request-timeout", "--min-request-rate", "--displace-after"})
+              "--request-timeout", "--min-request-rate", "--displace-after",
+              "--accept-empty-hash-list"})
             QVERIFY2(help.message.contains(QLatin1String(option)), option);
 
         const ServerOptions version = parse({"--version"});
