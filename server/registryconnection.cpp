@@ -268,7 +268,6 @@ void RegistryConnection::endOfInput()
                                                "side in the middle of a request")
                                     .arg(peer());
     }
-    m_out = QByteArray();
     finish();
 }
 
