@@ -164,6 +164,16 @@ std::optional<HashList> HashList::load(const QString &path, QStringList *problem
             *error = QStringLiteral("%1 is not a text file").arg(path);
         return std::nullopt;
     }
+    // A file cut short (a copy that failed, a writer not done yet) may end in
+    // a line that still parses, with a wrong rate: "100" cut to "1".
+    if (!text.isEmpty() && !text.endsWith('\n')) {
+        if (error) {
+            *error = QStringLiteral("%1: the last line has no line end (the file may be cut "
+                                    "short or still being written)")
+                         .arg(path);
+        }
+        return std::nullopt;
+    }
     const qint64 modified = QFileInfo(path).lastModified().toSecsSinceEpoch();
     HashList list = parse(text, qMax<qint64>(0, modified), problems);
     if (list.m_malformedLines > 0 && list.m_size == 0) {

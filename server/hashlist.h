@@ -49,7 +49,8 @@ public:
 
     // Reads the file; the last-seen default is the file's modification time.
     // Fails (nothing, and the reason in error) when the file cannot be read, is
-    // not text, or has malformed lines and not a single usable one.
+    // not text, does not end with a line end, or has malformed lines and not a
+    // single usable one.
     static std::optional<HashList> load(const QString &path, QStringList *problems, QString *error);
 
     const HashListEntry *find(const Md5Key &key) const;

@@ -27,6 +27,21 @@ bool ReferenceServer::loadHashList(QString *error)
     }
     if (!list)
         return false;
+    const int inUse = m_registry->hashList()->size();
+    if (list->size() == 0 && inUse > 0 && !m_options.acceptEmptyHashList) {
+        if (error) {
+            *error = QStringLiteral("%1 lists no digest, and the list in use holds %2 "
+                                    "(--accept-empty-hash-list allows this)")
+                         .arg(m_options.hashListPath)
+                         .arg(inUse);
+        }
+        return false;
+    }
+    if (list->size() == 0) {
+        qWarning().noquote() << QStringLiteral("ReferenceServer::loadHashList() %1 lists no "
+                                               "digest: every digest answers NO_DATA")
+                                    .arg(m_options.hashListPath);
+    }
     qDebug().noquote() << QStringLiteral("ReferenceServer::loadHashList() loaded %1 digests "
                                          "from %2")
                               .arg(list->size())

@@ -32,7 +32,9 @@ public:
 
 public Q_SLOTS:
     // Reads the hash list and the update offer again and reopens the report file.
-    // Whatever fails to load keeps what was in use, and the reason is logged.
+    // Whatever fails to load keeps what was in use, and the reason is logged; so
+    // does a hash list cut short, or one without digests replacing one with them
+    // (unless the options accept that).
     void reload();
 
 Q_SIGNALS:

@@ -13,7 +13,7 @@ void RegistryService::setHashList(HashList list)
     m_hashList = std::make_shared<const HashList>(std::move(list));
 }
 
-ServiceConnection *RegistryService::createConnection(QTcpSocket *socket)
+ServiceConnection *RegistryService::createConnection(ConnectionSocket *socket)
 {
     return new RegistryConnection(socket, limits(), this);
 }

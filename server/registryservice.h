@@ -21,7 +21,7 @@ public:
     std::shared_ptr<const HashList> hashList() const { return m_hashList; }
 
 protected:
-    ServiceConnection *createConnection(QTcpSocket *socket) override;
+    ServiceConnection *createConnection(ConnectionSocket *socket) override;
 
 private:
     std::shared_ptr<const HashList> m_hashList;

@@ -64,7 +64,7 @@ bool ReportService::appendReport(const QByteArray &report)
     return true;
 }
 
-ServiceConnection *ReportService::createConnection(QTcpSocket *socket)
+ServiceConnection *ReportService::createConnection(ConnectionSocket *socket)
 {
     return new ReportConnection(socket, limits(), this);
 }

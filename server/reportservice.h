@@ -27,7 +27,7 @@ public:
     bool appendReport(const QByteArray &report);
 
 protected:
-    ServiceConnection *createConnection(QTcpSocket *socket) override;
+    ServiceConnection *createConnection(ConnectionSocket *socket) override;
 
 private:
     QFile m_file;

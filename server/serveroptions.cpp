@@ -23,7 +23,8 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         "update, false-positive report and upload services.\n"
         "Each service prints \"<service> listening on <address>:<port>\" on standard output "
         "once it listens. SIGHUP reloads the hash list and the update offer and reopens the "
-        "report file."));
+        "report file; a list that cannot be read, whose last line has no line end, or that "
+        "would replace listed digests with none is refused, and the one in use is kept."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption listen(QStringLiteral("listen"),
@@ -38,6 +39,12 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         QStringLiteral("Hash list: \"<md5> <detection rate> [<last-seen unix time>]\" per "
                        "line. Without it every digest answers NO_DATA."),
         QStringLiteral("FILE"));
+    const QCommandLineOption acceptEmptyHashList(
+        QStringLiteral("accept-empty-hash-list"),
+        QStringLiteral("Let SIGHUP replace a hash list that holds digests with one that holds "
+                       "none (an empty or comments-only file). Without it such a list is "
+                       "refused and the list in use is kept, so that a truncated file does not "
+                       "switch detection off."));
     const QCommandLineOption updatePort(QStringLiteral("update-port"),
                                         describePortOption(QStringLiteral("update checks")),
                                         QStringLiteral("PORT"));
@@ -78,10 +85,30 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
                        "seconds; fractions allowed (default %1).")
             .arg(ServerLimits::defaultIdleTimeoutMs / 1000),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption requestTimeout(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("A request (registry request, update line, report or upload) must be "
+                       "complete this many seconds after its first byte, plus one second for "
+                       "every --min-request-rate bytes moved meanwhile; fractions allowed "
+                       "(default %1).")
+            .arg(ServerLimits::defaultRequestTimeoutMs / 1000),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption minRequestRate(
+        QStringLiteral("min-request-rate"),
+        QStringLiteral("Bytes per second that earn a request one more second (default %1).")
+            .arg(ServerLimits::defaultMinRequestRate),
+        QStringLiteral("BYTES"));
+    const QCommandLineOption displaceAfter(
+        QStringLiteral("displace-after"),
+        QStringLiteral("When every connection place is taken, a new client displaces the "
+                       "slowest connection that has gone this many seconds without completing "
+                       "a request and is not sending an answer; fractions allowed (default %1).")
+            .arg(ServerLimits::defaultDisplaceAfterMs / 1000),
+        QStringLiteral("SECONDS"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
-        QStringLiteral("Most open connections per service; more are closed at once "
-                       "(default %1).")
+        QStringLiteral("Most open connections per service; see --displace-after for what a "
+                       "client beyond them meets (default %1).")
             .arg(ServerLimits::defaultMaxConnections),
         QStringLiteral("COUNT"));
     const QCommandLineOption maxUploadSize(QStringLiteral("max-upload-size"),
@@ -93,9 +120,10 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
         QStringLiteral("Largest false-positive report in bytes (default %1).")
             .arg(ServerLimits::defaultMaxReportSize),
         QStringLiteral("BYTES"));
-    parser.addOptions({listen, registryPort, hashList, updatePort, updateOffer, reportPort,
-                       reportFile, uploadPort, uploadDir, maxDigests, maxLineLength, idleTimeout,
-                       maxConnections, maxUploadSize, maxReportSize});
+    parser.addOptions({listen, registryPort, hashList, acceptEmptyHashList, updatePort, updateOffer,
+                       reportPort, reportFile, uploadPort, uploadDir, maxDigests, maxLineLength,
+                       idleTimeout, requestTimeout, minRequestRate, displaceAfter, maxConnections,
+                       maxUploadSize, maxReportSize});
 
     auto fail = [&options](const QString &why) {
         options.action = Action::Fail;
@@ -153,6 +181,7 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
     if (const auto value = port(registryPort))
         options.registryPort = *value;
     options.hashListPath = parser.value(hashList);
+    options.acceptEmptyHashList = parser.isSet(acceptEmptyHashList);
     if (parser.isSet(updatePort))
         options.updatePort = port(updatePort);
     if (parser.isSet(reportPort))
@@ -180,16 +209,25 @@ ServerOptions ServerOptions::fromArguments(const QStringList &arguments)
     limits.maxUploadSize = count(maxUploadSize, limits.maxUploadSize, qint64(1) << 31);
     limits.maxReportSize =
         static_cast<int>(count(maxReportSize, limits.maxReportSize, 16 * 1024 * 1024));
-    if (parser.isSet(idleTimeout)) {
+    limits.minRequestRate =
+        static_cast<int>(count(minRequestRate, limits.minRequestRate, 1024 * 1024 * 1024));
+    auto milliseconds = [&](const QCommandLineOption &option, int fallback, double minimum) {
+        if (!parser.isSet(option))
+            return fallback;
         bool ok = false;
-        const double seconds = parser.value(idleTimeout).toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > 86400) {
-            error = QStringLiteral("--idle-timeout needs seconds from 0.001 to 86400, not \"%1\"")
-                        .arg(parser.value(idleTimeout));
-        } else {
-            limits.idleTimeoutMs = static_cast<int>(std::lround(seconds * 1000));
+        const double seconds = parser.value(option).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < minimum || seconds > 86400) {
+            error = QStringLiteral("--%1 needs seconds from %2 to 86400, not \"%3\"")
+                        .arg(option.names().first())
+                        .arg(minimum)
+                        .arg(parser.value(option));
+            return fallback;
         }
-    }
+        return static_cast<int>(std::lround(seconds * 1000));
+    };
+    limits.idleTimeoutMs = milliseconds(idleTimeout, limits.idleTimeoutMs, 0.001);
+    limits.requestTimeoutMs = milliseconds(requestTimeout, limits.requestTimeoutMs, 0.001);
+    limits.displaceAfterMs = milliseconds(displaceAfter, limits.displaceAfterMs, 0);
     if (!error.isEmpty())
         return fail(error);
     return options;

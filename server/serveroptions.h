@@ -21,6 +21,9 @@ struct ServerOptions
     QHostAddress listenAddress = QHostAddress(QHostAddress::LocalHost);
     quint16 registryPort = defaultRegistryPort;
     QString hashListPath;
+    // Whether a reload may replace a list that holds digests with one that
+    // holds none.
+    bool acceptEmptyHashList = false;
     std::optional<quint16> updatePort;
     QString updateOfferPath;
     std::optional<quint16> reportPort;

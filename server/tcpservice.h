@@ -3,16 +3,20 @@
 #include "server/serverlimits.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
-class QTcpServer;
-class QTcpSocket;
+class ConnectionSocket;
 class ServiceConnection;
+class TcpListener;
 
 // A listening TCP port of the reference server. It accepts clients up to the
-// connection limit (excess clients are closed at once) and hands each to a
-// connection object of the service's protocol.
+// connection limit and hands each to a connection object of the service's
+// protocol. When every place is taken, a new client displaces the slowest
+// connection that has gone a while without completing a request, so clients
+// that trickle bytes cannot lock out those that complete their requests; only
+// when every connection is busy or fresh is the new client closed at once.
 class TcpService : public QObject
 {
     Q_OBJECT
@@ -28,21 +32,34 @@ public:
     QHostAddress serverAddress() const;
     // "registry listening on 127.0.0.1:40123"
     QString listeningLine() const;
-    int connectionCount() const { return m_connectionCount; }
+    int connectionCount() const { return static_cast<int>(m_connections.size()); }
     const ServerLimits &limits() const { return m_limits; }
+
+    // Bytes the open connections hold in memory now, the most any one
+    // connection ever held, and every byte received so far.
+    qint64 heldBytes() const;
+    qint64 peakHeldBytes() const;
+    qint64 bytesReceived() const;
+    // Output of the open connections waiting for the kernel to take it.
+    qint64 bytesToWrite() const;
 
 Q_SIGNALS:
     void connectionCountChanged(int count);
 
 protected:
-    virtual ServiceConnection *createConnection(QTcpSocket *socket) = 0;
+    virtual ServiceConnection *createConnection(ConnectionSocket *socket) = 0;
 
 private Q_SLOTS:
-    void handleNewConnection();
+    void handleAccepted(qintptr descriptor);
 
 private:
+    ServiceConnection *displaceable() const;
+    void forget(ServiceConnection *connection);
+
     QString m_name;
     ServerLimits m_limits;
-    QTcpServer *m_server;
-    int m_connectionCount = 0;
+    TcpListener *m_listener;
+    QList<ServiceConnection *> m_connections;
+    qint64 m_peakHeldBytes = 0; // of connections already gone
+    qint64 m_bytesReceived = 0; // likewise
 };

@@ -1,11 +1,11 @@
 #include "server/updateconnection.h"
 
+#include "server/connectionsocket.h"
 #include "server/updateservice.h"
 
 #include <QDebug>
-#include <QTcpSocket>
 
-UpdateConnection::UpdateConnection(QTcpSocket *socket, const ServerLimits &limits,
+UpdateConnection::UpdateConnection(ConnectionSocket *socket, const ServerLimits &limits,
                                    UpdateService *service)
     : ServiceConnection(service->name(), socket, limits, service), m_service(service)
 {
@@ -14,22 +14,27 @@ UpdateConnection::UpdateConnection(QTcpSocket *socket, const ServerLimits &limit
 void UpdateConnection::processInput()
 {
     const QString where = QStringLiteral("UpdateConnection::processInput()");
-    QTcpSocket *in = socket();
-    if (!in->canReadLine()) {
-        if (in->bytesAvailable() > limits().maxLineLength + 1)
-            reject(where, QStringLiteral("line longer than %1 bytes").arg(limits().maxLineLength));
+    const qsizetype maxLength = limits().maxLineLength;
+    const QByteArrayView waiting = socket()->buffered();
+    const qsizetype lineEnd = waiting.indexOf('\n');
+    if (lineEnd < 0) {
+        if (waiting.size() > maxLength + 1) {
+            reject(where, QStringLiteral("line longer than %1 bytes").arg(maxLength));
+        } else if (inputEnded()) {
+            qWarning().noquote() << QStringLiteral("UpdateConnection::processInput() %1: closed "
+                                                   "before a whole request")
+                                        .arg(peer());
+            finish();
+        }
         return;
     }
-    QByteArray line = in->readLine(limits().maxLineLength + 3);
-    if (!line.endsWith('\n')) {
-        reject(where, QStringLiteral("line longer than %1 bytes").arg(limits().maxLineLength));
-        return;
-    }
-    line.chop(1);
+    QByteArray line = waiting.first(lineEnd).toByteArray();
+    socket()->consume(lineEnd + 1);
+    requestCompleted();
     if (line.endsWith('\r'))
         line.chop(1);
-    if (line.size() > limits().maxLineLength) {
-        reject(where, QStringLiteral("line longer than %1 bytes").arg(limits().maxLineLength));
+    if (line.size() > maxLength) {
+        reject(where, QStringLiteral("line longer than %1 bytes").arg(maxLength));
         return;
     }
     if (line.contains('\0')) {
@@ -42,13 +47,6 @@ void UpdateConnection::processInput()
                                                "request; answering ERROR")
                                     .arg(peer());
     }
-    in->write(answer);
+    socket()->write(answer);
     finish();
-}
-
-void UpdateConnection::peerClosed()
-{
-    qWarning().noquote() << QStringLiteral(
-                                "UpdateConnection::peerClosed() %1: closed before a whole request")
-                                .arg(peer());
 }

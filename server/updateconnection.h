@@ -11,11 +11,10 @@ class UpdateConnection : public ServiceConnection
     Q_OBJECT
 
 public:
-    UpdateConnection(QTcpSocket *socket, const ServerLimits &limits, UpdateService *service);
+    UpdateConnection(ConnectionSocket *socket, const ServerLimits &limits, UpdateService *service);
 
 protected:
     void processInput() override;
-    void peerClosed() override;
 
 private:
     UpdateService *m_service;

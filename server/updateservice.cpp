@@ -110,7 +110,7 @@ QByteArray UpdateService::answerFor(const QByteArray &requestLine) const
     return m_offer;
 }
 
-ServiceConnection *UpdateService::createConnection(QTcpSocket *socket)
+ServiceConnection *UpdateService::createConnection(ConnectionSocket *socket)
 {
     return new UpdateConnection(socket, limits(), this);
 }

@@ -39,7 +39,7 @@ public:
     static bool isOlder(const QString &clientVersion, const QString &offeredVersion);
 
 protected:
-    ServiceConnection *createConnection(QTcpSocket *socket) override;
+    ServiceConnection *createConnection(ConnectionSocket *socket) override;
 
 private:
     QByteArray m_offer;

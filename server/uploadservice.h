@@ -6,11 +6,16 @@
 #include <QDir>
 #include <QString>
 
+#include <memory>
+
+class QTemporaryFile;
+
 // The upload service. A client connects, writes a file's bytes (no name, no
 // length) and closes; the server stores them in its folder under their SHA-256
-// in lower-case hexadecimal. Uploads are held in memory until the client
-// closes and only then written, through a temporary file renamed into place,
-// so an upload that is cut (too large, stalled) never leaves a file behind.
+// in lower-case hexadecimal. The bytes go to a hidden temporary file in the
+// folder as they arrive; only an upload the client ended in an orderly way is
+// synced and renamed into place, so an upload that is cut (too large, stalled,
+// reset) never leaves a file behind.
 class UploadService : public TcpService
 {
     Q_OBJECT
@@ -22,11 +27,15 @@ public:
     bool prepareFolder(QString *error);
     QString folder() const { return m_folder.path(); }
 
-    // Stores the bytes under sha256Hex; true when the file is there afterwards.
-    bool store(const QByteArray &data, const QByteArray &sha256Hex);
+    // An open temporary file in the folder, removed when it goes unless it
+    // was stored; nothing, with the reason in error, when it cannot be made.
+    std::unique_ptr<QTemporaryFile> createTemporaryFile(QString *error) const;
+    // Stores the file's size bytes under sha256Hex; true when the file is
+    // there afterwards.
+    bool store(QTemporaryFile &file, qint64 size, const QByteArray &sha256Hex);
 
 protected:
-    ServiceConnection *createConnection(QTcpSocket *socket) override;
+    ServiceConnection *createConnection(ConnectionSocket *socket) override;
 
 private:
     QDir m_folder;

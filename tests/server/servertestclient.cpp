@@ -1,9 +1,14 @@
 #include "servertestclient.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 namespace ServerTestClient {
 
@@ -25,6 +30,20 @@ QByteArray registryRequest(const QList<QByteArray> &digests)
 QByteArray digest(int seed)
 {
     return QCryptographicHash::hash(QByteArray::number(seed), QCryptographicHash::Md5).toHex();
+}
+
+bool spinUntil(const std::function<bool()> &predicate, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake; // a turn at least this often, whatever else happens
+    wake.start(20);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
 }
 
 bool connectTo(QTcpSocket &socket, quint16 port, int timeoutMs)
@@ -88,6 +107,35 @@ bool sendAndClose(quint16 port, const QByteArray &data, int timeoutMs)
     socket.disconnectFromHost();
     return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
                            timeoutMs);
+}
+
+QByteArray readUntilClosed(QTcpSocket &socket, int timeoutMs)
+{
+    QByteArray data;
+    auto take = [&] {
+        if (socket.isOpen())
+            data += socket.readAll();
+    };
+    [[maybe_unused]] const bool closed = spinUntil(
+        [&] {
+            take();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    take();
+    return data;
+}
+
+bool shutdownSending(QTcpSocket &socket)
+{
+    return ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR) == 0;
+}
+
+bool resetOnClose(QTcpSocket &socket)
+{
+    const linger immediately{1, 0};
+    return ::setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                        &immediately, sizeof immediately) == 0;
 }
 
 QList<QByteArray> records(const QByteArray &answer)

@@ -144,6 +144,9 @@ private Q_SLOTS:
             << QStringLiteral("not a text file");
         QTest::newRow("nothing usable")
             << QByteArray("these are\nnot digests\n") << QStringLiteral("no usable line");
+        // "100" cut to "1" would still parse.
+        QTest::newRow("last line cut") << QByteArray(lowerDigest) + " 5\n" + otherDigest + " 1"
+                                       << QStringLiteral("the last line has no line end");
     }
     void loadRefusesBrokenLists()
     {

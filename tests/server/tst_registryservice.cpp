@@ -1,4 +1,6 @@
 #include "platform/clock.h"
+#include "server/connectionsocket.h"
+#include "server/registryconnection.h"
 #include "server/registryservice.h"
 #include "servertestclient.h"
 #include "testenvironment.h"
@@ -35,6 +37,72 @@ QByteArray expectedRecord(int seed)
         return digest(seed) + ' ' + QByteArray::number(1000000 + seed) + ' ' +
                QByteArray::number(seed % 101);
     return digest(seed) + " 0 NO_DATA";
+}
+
+// expectedRecord(seed) + '\n' for the seeds 0..99999, made once.
+const QList<QByteArray> &expectedLines()
+{
+    static const QList<QByteArray> lines = [] {
+        QList<QByteArray> all;
+        for (int i = 0; i < 100000; ++i)
+            all.append(expectedRecord(i) + '\n');
+        return all;
+    }();
+    return lines;
+}
+
+// A request for `count` digests, digest(0..99999) over and over.
+QByteArray hugeRequest(int count)
+{
+    const QList<QByteArray> &lines = expectedLines();
+    QByteArray request = "begin\n" + header();
+    request.reserve(request.size() + qsizetype(count) * 33 + 4);
+    for (int i = 0; i < count; ++i) {
+        request.append(lines.at(i % lines.size()).constData(), 32);
+        request.append('\n');
+    }
+    return request + "end\n";
+}
+
+// Reads the answer to hugeRequest(count) as it comes, record for record; an
+// empty result when it is complete and right, else what is wrong with it.
+QString readHugeAnswer(QTcpSocket &socket, int count)
+{
+    const QList<QByteArray> &lines = expectedLines();
+    socket.setReadBufferSize(0);
+    QByteArray pending;
+    bool headerSeen = false;
+    int answered = 0;
+    QString problem;
+    auto take = [&] {
+        pending += socket.readAll();
+        qsizetype start = 0;
+        for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
+            const QByteArrayView line(pending.constData() + start, end - start + 1);
+            if (!headerSeen) {
+                headerSeen = true;
+                if (line != RegistryService::answerHeader())
+                    problem = QStringLiteral("header %1").arg(QString::fromLatin1(line));
+                continue;
+            }
+            if (problem.isEmpty() && line != lines.at(answered % lines.size())) {
+                problem =
+                    QStringLiteral("record %1: %2").arg(answered).arg(QString::fromLatin1(line));
+            }
+            ++answered;
+        }
+        pending.remove(0, start);
+        return answered >= count;
+    };
+    spinUntil(take, 60000);
+    if (!problem.isEmpty())
+        return problem;
+    if (answered != count || !pending.isEmpty())
+        return QStringLiteral("%1 of %2 records, %3 bytes left")
+            .arg(answered)
+            .arg(count)
+            .arg(pending.size());
+    return QString();
 }
 
 } // namespace
@@ -268,6 +336,9 @@ private Q_SLOTS:
     {
         ServerLimits limits;
         limits.maxConnections = 3;
+        // The held connections stay within the grace that protects them from
+        // being displaced, however slow the machine.
+        limits.displaceAfterMs = 3600 * 1000;
         const quint16 port = startService(limits);
         std::vector<std::unique_ptr<QTcpSocket>> held;
         for (int i = 0; i < 3; ++i) {
@@ -292,6 +363,72 @@ private Q_SLOTS:
                  QList<QByteArray>{clean + " 1600000000 0"});
     }
 
+    void anAnswerInProgressIsNeverDisplaced()
+    {
+        ServerLimits limits;
+        limits.maxConnections = 1;
+        limits.displaceAfterMs = 0;
+        const quint16 port = startService(limits);
+
+        // The one place is held by a client whose answer waits for it to read.
+        QTcpSocket reader;
+        reader.setReadBufferSize(4096);
+        QVERIFY(connectTo(reader, port));
+        // An answer of some 9 MB: more than the socket buffers hold.
+        constexpr int count = 200000;
+        reader.write(hugeRequest(count));
+        QVERIFY(spinUntil(
+            [&] { return m_service->bytesToWrite() >= RegistryConnection::answerQueueLimit; },
+            30000));
+
+        // A newcomer is refused rather than cutting the answer.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("already 1 connections; closing")));
+        QTcpSocket newcomer;
+        QVERIFY(connectTo(newcomer, port));
+        QVERIFY(waitForClosed(newcomer, 5000));
+        const QString problem = readHugeAnswer(reader, count);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+        // Once the answer is out, the quiet connection makes room.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("takes its place")));
+        QCOMPARE(records(exchange(port, registryRequest({listed}), 2)),
+                 QList<QByteArray>{listed + " 1700000000 73"});
+        QVERIFY(waitForClosed(reader, 5000));
+    }
+
+    void aClientThatDoesNotReadHoldsLittleMemory()
+    {
+        const ServerLimits limits;
+        const quint16 port = startService(limits);
+        QTcpSocket client;
+        client.setReadBufferSize(4096); // reads nothing more until asked
+        QVERIFY(connectTo(client, port));
+        // Some 13 MB of request for 18 MB of answer: far more than the socket
+        // buffers hold.
+        constexpr int count = 400000;
+        const QByteArray request = hugeRequest(count);
+        client.write(request);
+
+        // The answer stops once the client's buffers are full, and so does the
+        // reading of the request.
+        QVERIFY(spinUntil(
+            [&] { return m_service->bytesToWrite() >= RegistryConnection::answerQueueLimit; },
+            30000));
+        QVERIFY2(m_service->bytesReceived() < request.size() / 2,
+                 qPrintable(QString::number(m_service->bytesReceived())));
+        const qint64 bound = RegistryConnection::memoryBound(limits);
+        QVERIFY2(bound < 1024 * 1024, qPrintable(QString::number(bound)));
+        QVERIFY2(m_service->peakHeldBytes() <= bound,
+                 qPrintable(QString::number(m_service->peakHeldBytes())));
+
+        // Once the client reads, the whole answer comes.
+        const QString problem = readHugeAnswer(client, count);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY2(m_service->peakHeldBytes() <= bound,
+                 qPrintable(QString::number(m_service->peakHeldBytes())));
+    }
+
     void swappingTheListChangesLaterAnswersOnly()
     {
         const quint16 port = startService();
@@ -314,14 +451,11 @@ private Q_SLOTS:
         QTcpSocket socket;
         socket.setReadBufferSize(4096); // reads nothing more until asked
         QVERIFY(connectTo(socket, port));
-        QList<QByteArray> digests;
-        QByteArray expected = RegistryService::answerHeader();
         // About 20 MB of answer: far more than the server queues and the kernel buffers.
-        for (int i = 0; i < 400000; ++i) {
-            digests.append(digest(i % 100000));
-            expected += expectedRecord(i % 100000) + '\n';
-        }
-        socket.write(registryRequest(digests));
+        QByteArray expected = RegistryService::answerHeader();
+        for (int i = 0; i < 400000; ++i)
+            expected += expectedLines().at(i % 100000);
+        socket.write(hugeRequest(400000));
 
         // Once the answer has begun, the server waits for the client to read.
         QTRY_VERIFY_WITH_TIMEOUT(socket.bytesAvailable() > 0, 20000);
@@ -329,7 +463,7 @@ private Q_SLOTS:
 
         socket.setReadBufferSize(0);
         QByteArray answer;
-        QVERIFY(QTest::qWaitFor(
+        QVERIFY(spinUntil(
             [&] {
                 answer += socket.readAll();
                 return answer.size() >= expected.size();
@@ -452,6 +586,12 @@ private Q_SLOTS:
         QCOMPARE(Clock::wait(limits.idleTimeoutMs), 30000);
         QCOMPARE(limits.maxConnections, 256);
         QCOMPARE(limits.maxUploadSize, qint64(64) * 1024 * 1024);
+        QCOMPARE(limits.requestTimeoutMs, 30000);
+        QCOMPARE(Clock::wait(limits.requestTimeoutMs), 30000);
+        QCOMPARE(limits.minRequestRate, 64 * 1024);
+        QCOMPARE(limits.displaceAfterMs, 1000);
+        QCOMPARE(Clock::wait(limits.displaceAfterMs), 1000);
+        QCOMPARE(Clock::wait(ConnectionSocket::lingerTimeoutMs), 2000);
     }
 };
 

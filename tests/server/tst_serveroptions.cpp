@@ -35,25 +35,34 @@ private Q_SLOTS:
         QCOMPARE(options.limits.idleTimeoutMs, 30000);
         QCOMPARE(options.limits.maxConnections, 256);
         QCOMPARE(options.limits.maxUploadSize, qint64(64) * 1024 * 1024);
+        QCOMPARE(options.limits.requestTimeoutMs, 30000);
+        QCOMPARE(options.limits.minRequestRate, 64 * 1024);
+        QCOMPARE(options.limits.displaceAfterMs, 1000);
+        QVERIFY(!options.acceptEmptyHashList);
     }
 
     void readsEveryOption()
     {
-        const ServerOptions options = parse({"--listen",          "::1",
-                                             "--registry-port",   "0",
-                                             "--hash-list",       "/srv/list.txt",
-                                             "--update-port",     "57777",
-                                             "--update-offer",    "/srv/offer.txt",
-                                             "--report-port",     "57770",
-                                             "--report-file",     "/srv/reports.txt",
-                                             "--upload-port",     "57773",
-                                             "--upload-dir",      "/srv/uploads",
-                                             "--max-digests",     "10",
-                                             "--max-line-length", "100",
-                                             "--idle-timeout",    "0.25",
-                                             "--max-connections", "7",
-                                             "--max-upload-size", "1000",
-                                             "--max-report-size", "500"});
+        QStringList arguments{"--listen",           "::1",
+                              "--registry-port",    "0",
+                              "--hash-list",        "/srv/list.txt",
+                              "--update-port",      "57777",
+                              "--update-offer",     "/srv/offer.txt",
+                              "--report-port",      "57770",
+                              "--report-file",      "/srv/reports.txt",
+                              "--upload-port",      "57773",
+                              "--upload-dir",       "/srv/uploads",
+                              "--max-digests",      "10",
+                              "--max-line-length",  "100",
+                              "--idle-timeout",     "0.25",
+                              "--max-connections",  "7",
+                              "--max-upload-size",  "1000",
+                              "--max-report-size",  "500",
+                              "--request-timeout",  "2.5",
+                              "--min-request-rate", "4096",
+                              "--displace-after",   "0"};
+        arguments << "--accept-empty-hash-list";
+        const ServerOptions options = parse(arguments);
         QCOMPARE(options.action, ServerOptions::Action::Run);
         QCOMPARE(options.listenAddress, QHostAddress(QHostAddress::LocalHostIPv6));
         QCOMPARE(options.registryPort, quint16(0));
@@ -70,6 +79,10 @@ private Q_SLOTS:
         QCOMPARE(options.limits.maxConnections, 7);
         QCOMPARE(options.limits.maxUploadSize, qint64(1000));
         QCOMPARE(options.limits.maxReportSize, 500);
+        QCOMPARE(options.limits.requestTimeoutMs, 2500);
+        QCOMPARE(options.limits.minRequestRate, 4096);
+        QCOMPARE(options.limits.displaceAfterMs, 0);
+        QVERIFY(options.acceptEmptyHashList);
     }
 
     void refusesBadCommandLines_data()
@@ -97,6 +110,12 @@ private Q_SLOTS:
             << QStringList{"--idle-timeout", "soon"} << "--idle-timeout needs seconds";
         QTest::newRow("idle zero")
             << QStringList{"--idle-timeout", "0"} << "--idle-timeout needs seconds";
+        QTest::newRow("request timeout zero")
+            << QStringList{"--request-timeout", "0"} << "--request-timeout needs seconds";
+        QTest::newRow("negative grace")
+            << QStringList{"--displace-after", "-1"} << "--displace-after needs seconds from 0";
+        QTest::newRow("rate zero")
+            << QStringList{"--min-request-rate", "0"} << "--min-request-rate needs a whole number";
         QTest::newRow("upload size words")
             << QStringList{"--max-upload-size", "64M"} << "--max-upload-size needs";
     }
@@ -116,7 +135,9 @@ private Q_SLOTS:
         for (const char *option :
              {"--listen", "--registry-port", "--hash-list", "--update-port", "--update-offer",
               "--report-port", "--report-file", "--upload-port", "--upload-dir", "--max-digests",
-              "--max-line-length", "--idle-timeout", "--max-connections", "--max-upload-size"})
+              "--max-line-length", "--idle-timeout", "--max-connections", "--max-upload-size",
+              "--request-timeout", "--min-request-rate", "--displace-after",
+              "--accept-empty-hash-list"})
             QVERIFY2(help.message.contains(QLatin1String(option)), option);
 
         const ServerOptions version = parse({"--version"});

@@ -1,3 +1,4 @@
+#include "server/serviceconnection.h"
 #include "server/uploadservice.h"
 #include "servertestclient.h"
 #include "testenvironment.h"
@@ -87,6 +88,29 @@ private Q_SLOTS:
         QVERIFY(sendAndClose(port, small));
         QTRY_COMPARE_WITH_TIMEOUT(m_service->connectionCount(), 0, 5000);
         QCOMPARE(storedFiles(), expected);
+    }
+
+    void anUploadGoesToDiskAsItArrives()
+    {
+        const ServerLimits limits;
+        const quint16 port = startService(limits);
+        const QByteArray data = randomBytes(8 * 1024 * 1024);
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, port));
+        socket.write(data);
+        QVERIFY(spinUntil([&] { return m_service->bytesReceived() == data.size(); }, 30000));
+
+        // Every byte is in, the upload still open, and the server holds no
+        // more of it in memory than one read buffer.
+        QVERIFY2(m_service->peakHeldBytes() <= ServiceConnection::readBufferSize(limits),
+                 qPrintable(QString::number(m_service->peakHeldBytes())));
+        QVERIFY(!storedFiles().contains(sha256Name(data)));
+
+        socket.disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(storedFiles(), QStringList{sha256Name(data)}, 10000);
+        QFile stored(QDir(m_folder).filePath(sha256Name(data)));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll() == data);
     }
 
     void aCutUploadLeavesNothing_data()
