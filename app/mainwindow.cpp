@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/documentdialog.h"
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
 #include "files/slicedrelay.h"
@@ -15,7 +16,6 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -32,8 +32,9 @@ bool MainWindow::s_adminInfoShown = false;
 bool MainWindow::s_minimizeMessagePending = true;
 
 namespace {
-const char kOnlineHelpUrl[] = "https://winorvex.invalid/help";
-const char kEulaUrl[] = "https://winorvex.invalid/license";
+// The help page and the licence travel with the program.
+const char HelpResource[] = ":/doc/help.html";
+const char LicenseResource[] = ":/doc/LICENSE";
 } // namespace
 
 Qt::WindowFlags MainWindow::savedWindowFlagsDefault()
@@ -372,12 +373,23 @@ void MainWindow::elevationEnded(const QString &text)
 
 void MainWindow::userVisitOnlineHelp()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kOnlineHelpUrl)));
+    showDocument(m_helpDialog, tr("WinOrvex Help"), QString::fromLatin1(HelpResource));
 }
 
 void MainWindow::userSeeEULA()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kEulaUrl)));
+    showDocument(m_licenseDialog, tr("License Agreement"), QString::fromLatin1(LicenseResource));
+}
+
+void MainWindow::showDocument(QPointer<DocumentDialog> &dialog, const QString &title,
+                              const QString &resource)
+{
+    // One window per document: asking again brings it to the front.
+    if (!dialog)
+        dialog = new DocumentDialog(title, resource, this);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void MainWindow::handleFileScanStarted()

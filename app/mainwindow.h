@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 
+class DocumentDialog;
 class Elevation;
 class OrvexCache;
 class FileTab;
@@ -67,6 +68,8 @@ private:
     void createDatabase();
     void addPage(const QString &objectName);
     void fitToScreen();
+    void showDocument(QPointer<DocumentDialog> &dialog, const QString &title,
+                      const QString &resource);
     void elevationEnded(const QString &text);
 
     Qt::WindowFlags m_savedWindowFlags;
@@ -76,6 +79,8 @@ private:
     MainTabBar *m_tabBar = nullptr;
     // The elevated start waiting for pkexec; none when no start is pending.
     QPointer<Elevation> m_elevation;
+    QPointer<DocumentDialog> m_helpDialog;
+    QPointer<DocumentDialog> m_licenseDialog;
     // Process-wide: the administrator bar is shown at most once per run, and the
     // tray balloon explains the minimised state only at the first minimise.
     static bool s_adminInfoShown;

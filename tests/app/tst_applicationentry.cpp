@@ -1,4 +1,5 @@
 #include "app/applicationentry.h"
+#include "app/webaddress.h"
 #include "testenvironment.h"
 
 #include <QtTest>
@@ -57,6 +58,27 @@ private Q_SLOTS:
         const ApplicationEntry::CommandLinePaths none = ApplicationEntry::pathsToScan({"winorvex"});
         QVERIFY(none.items.isEmpty());
         QVERIFY(none.missing.isEmpty());
+    }
+
+    void webAddressesAreUsable_data()
+    {
+        QTest::addColumn<QUrl>("address");
+        QTest::addColumn<QStringList>("schemes");
+        const QStringList web{"https", "http"};
+        QTest::newRow("download") << WebAddress::download() << web;
+        QTest::newRow("feedback") << WebAddress::feedback()
+                                  << QStringList{"mailto", "https", "http"};
+        QTest::newRow("removal information") << WebAddress::removalInformation() << web;
+    }
+    void webAddressesAreUsable()
+    {
+        // A cache variable set to something a browser cannot open fails here,
+        // not in front of a user.
+        QFETCH(QUrl, address);
+        QFETCH(QStringList, schemes);
+        QVERIFY2(address.isValid(), qPrintable(address.errorString()));
+        QVERIFY2(schemes.contains(address.scheme()), qPrintable(address.toString()));
+        QVERIFY(!address.path().isEmpty() || !address.host().isEmpty());
     }
 };
 

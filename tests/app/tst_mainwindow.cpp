@@ -1,3 +1,4 @@
+#include "app/documentdialog.h"
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
 #include "faketray.h"
@@ -22,6 +23,7 @@
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTabBar>
+#include <QTextBrowser>
 
 namespace {
 template <typename T> T *child(QWidget *window, const char *name)
@@ -489,6 +491,49 @@ private Q_SLOTS:
         QVERIFY(!button->isEnabled());
         QMetaObject::invokeMethod(&window, "runAsAdministrator");
         QCOMPARE(window.findChildren<Elevation *>().size(), 1);
+    }
+
+    void helpAndLicenseAreShippedWithTheProgram_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("help") << "actionHelp"
+                              << "WinOrvex Help"
+                              << "WINORVEX_REGISTRY";
+        QTest::newRow("licence") << "actionEULA"
+                                 << "License Agreement"
+                                 << "GNU GENERAL PUBLIC LICENSE";
+    }
+    void helpAndLicenseAreShippedWithTheProgram()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.findChild<QAction *>(action)->trigger();
+        QList<DocumentDialog *> dialogs = window.findChildren<DocumentDialog *>();
+        QCOMPARE(dialogs.size(), 1);
+        QVERIFY(dialogs.first()->isVisible());
+        QCOMPARE(dialogs.first()->windowTitle(), title);
+        QVERIFY2(dialogs.first()->browser()->toPlainText().contains(text),
+                 qPrintable(dialogs.first()->browser()->toPlainText().left(200)));
+        // Asking again brings the same window to the front.
+        window.findChild<QAction *>(action)->trigger();
+        QCOMPARE(window.findChildren<DocumentDialog *>(), dialogs);
+    }
+
+    void f1OpensTheHelp()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_F1);
+        QTRY_COMPARE(window.findChildren<DocumentDialog *>().size(), 1);
+        QCOMPARE(window.findChild<DocumentDialog *>()->windowTitle(),
+                 QStringLiteral("WinOrvex Help"));
     }
 
     void networkPanelFollowsTheHandler()
