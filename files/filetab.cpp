@@ -46,10 +46,10 @@ public:
     explicit TabExporter(QWidget *parent) : m_parent(parent) {}
 
 protected:
-    QString askForFileName(const QString &folder, const QString &filters,
+    QString askForFileName(const QString &proposed, const QString &filters,
                            QString *selectedFilter) override
     {
-        return UserPrompt::saveFileName(m_parent, tr("Export"), folder, filters, selectedFilter);
+        return UserPrompt::saveFileName(m_parent, tr("Export"), proposed, filters, selectedFilter);
     }
     void showOpenFailure(const QString &fileName) override
     {
@@ -57,6 +57,13 @@ protected:
                             tr("The file '%1' could not be opened for writing.\n\nMake sure you "
                                "have write permission to this file and in this directory.")
                                 .arg(fileName));
+    }
+    bool confirmOverwrite(const QString &fileName) override
+    {
+        return UserPrompt::question(
+                   m_parent, tr("Export"),
+                   tr("The file '%1' already exists.\n\nDo you want to replace it?").arg(fileName),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     }
 
 private:
@@ -621,6 +628,11 @@ void FileTab::exportTable()
     try {
         TabExporter exporter(this);
         m_fileModel->exportTable(exporter);
+        // No file: cancelled, or it could not be opened, which was reported.
+        if (!exporter.fileName().isEmpty())
+            UserPrompt::information(this, tr("Export"),
+                                    tr("The table was exported to '%1'.")
+                                        .arg(QDir::toNativeSeparators(exporter.fileName())));
     } catch (const QString &error) {
         UserPrompt::warning(this, tr("Error Exporting Data"),
                             tr("An error occurred during data export:\n\n%1").arg(error));
