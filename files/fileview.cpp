@@ -68,7 +68,9 @@ FileView::FileView(QWidget *parent) : QTableView(parent)
         if (m_headerPressed)
             m_userSizedSections.insert(section);
     });
-    // Long paths keep their start and their file name.
+    // Long paths keep their start and their file name; wrapped, they would be
+    // cut at the end of their first line instead.
+    setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
 
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -112,6 +114,7 @@ void FileView::setModel(QAbstractItemModel *newModel)
 void FileView::fitColumnsToContents(const QList<int> &sections)
 {
     QHeaderView *header = horizontalHeader();
+    m_pendingFit = isVisible() ? QList<int>() : sections;
     // Resizes made here are not the user's, whatever the mouse does meanwhile.
     const bool pressed = std::exchange(m_headerPressed, false);
     for (int section : sections) {
@@ -126,13 +129,34 @@ void FileView::fitColumnsToContents(const QList<int> &sections)
             if (section != path && !header->isSectionHidden(section))
                 others += header->sectionSize(section);
         }
-        // Never so narrow that nothing of the path is left.
-        const int least = fontMetrics().horizontalAdvance(QString(16, QLatin1Char('x')));
+        // Where the others do not fit anyway (a small window), the path still
+        // keeps a sixth of the view.
+        const int least = qMax(fontMetrics().horizontalAdvance(QString(16, QLatin1Char('x'))),
+                               viewport()->width() / 6);
         const int room = qMax(least, viewport()->width() - others);
         if (header->sectionSize(path) > room)
             header->resizeSection(path, room);
     }
     m_headerPressed = pressed;
+}
+
+void FileView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    // After the layouts have given the view its width. The list goes as a copy:
+    // the fit clears the member.
+    if (!m_pendingFit.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && !m_pendingFit.isEmpty())
+                fitColumnsToContents(QList<int>(m_pendingFit));
+        });
+}
+
+void FileView::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    if (isVisible() && !m_pendingFit.isEmpty())
+        fitColumnsToContents(QList<int>(m_pendingFit));
 }
 
 bool FileView::eventFilter(QObject *watched, QEvent *event)

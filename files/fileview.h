@@ -62,6 +62,8 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     SqlModel *sqlModel() const;
@@ -73,6 +75,9 @@ private:
 
     QPointer<QMenu> m_contextMenu;
     QSet<int> m_userSizedSections;
+    // Columns fitted while the view was out of sight (another tab in front),
+    // before it had its width: fitted again once it is shown.
+    QList<int> m_pendingFit;
     // A mouse button is down on the header: resizes now are the user's.
     bool m_headerPressed = false;
 };

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QSortFilterProxyModel>
+#include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -254,6 +255,10 @@ private Q_SLOTS:
         QVERIFY(QDir(m_dir->path()).mkpath(folder));
         addRow(folder + QStringLiteral("setup.exe"), 1, 0);
         addRow(QStringLiteral("other.exe"), 1, 50);
+        // The columns the Files tab hides.
+        for (int section : {SqlModel::CheckStateSection, SqlModel::DetectionRateSection,
+                            SqlModel::LastSeenSection})
+            m_view->hideColumn(section);
         m_view->resize(1366, 400);
         m_view->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
@@ -280,8 +285,46 @@ private Q_SLOTS:
             QCOMPARE(fittedPath, contents);
         }
         QVERIFY(status <= m_view->viewport()->width());
-        // The path shows its start and its file name.
+        // The path shows its start and its file name, on one line.
         QCOMPARE(m_view->textElideMode(), Qt::ElideMiddle);
+        QVERIFY(!m_view->wordWrap());
+    }
+
+    void columnsFittedOutOfSightFollowTheWidthTheyAreShownAt()
+    {
+        // A scan that ends while another tab is in front: the table has not
+        // been laid out at the window's width yet.
+        QString folder;
+        for (int i = 0; i < 2; ++i)
+            folder += QString(200, QLatin1Char('d')) + QLatin1Char('/');
+        QVERIFY(QDir(m_dir->path()).mkpath(folder));
+        addRow(folder + QStringLiteral("setup.exe"), 1, 0);
+        for (int section : {SqlModel::CheckStateSection, SqlModel::DetectionRateSection,
+                            SqlModel::LastSeenSection})
+            m_view->hideColumn(section);
+        QStackedWidget tabs;
+        auto *front = new QWidget;
+        tabs.addWidget(front);
+        tabs.addWidget(m_view.get());
+        tabs.setCurrentWidget(m_view.get());
+        tabs.resize(800, 400);
+        tabs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+        QTRY_COMPARE(m_view->width(), 800);
+        tabs.setCurrentWidget(front);
+        tabs.resize(1600, 400); // the window grows while the table is out of sight
+        QTRY_COMPARE(front->width(), 1600);
+        const QList<int> fitted{SqlModel::NameSection, SqlModel::PathSection,
+                                SqlModel::ScanTimeSection, SqlModel::SizeSection,
+                                SqlModel::StatusSection};
+        m_view->fitColumnsToContents(fitted);
+
+        tabs.setCurrentWidget(m_view.get());
+        QHeaderView *header = m_view->horizontalHeader();
+        // All the room the others leave, not what was left at the old width.
+        QTRY_COMPARE(header->length(), m_view->viewport()->width());
+        tabs.removeWidget(m_view.get());
+        m_view->setParent(nullptr);
     }
 
     void widthsTheUserSetAreKept()
