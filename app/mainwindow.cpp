@@ -357,8 +357,8 @@ void MainWindow::runAsAdministrator()
         qWarning().noquote() << QStringLiteral(
                                     "MainWindow::runAsAdministrator() pkexec could not start: %1")
                                     .arg(m_elevation->errorString());
-        elevationEnded(tr("WinOrvex could not ask for administrator rights: pkexec could not be "
-                          "started (%1). WinOrvex keeps running without administrator rights.")
+        elevationEnded(tr("WinOrvex could not ask for administrator rights (%1). WinOrvex keeps "
+                          "running without administrator rights.")
                            .arg(m_elevation->errorString()));
     }
 }

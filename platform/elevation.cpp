@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
@@ -64,6 +65,13 @@ QStringList Elevation::arguments(const QString &executable, const QProcessEnviro
 
 bool Elevation::start(const QString &executable)
 {
+    // Looked up first: a search that fails on a folder it may not enter reports
+    // "permission denied" where the truth is that pkexec is missing.
+    const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+    if (pkexec.isEmpty()) {
+        m_errorString = tr("pkexec is not installed");
+        return false;
+    }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         m_errorString = QString::fromLocal8Bit(std::strerror(errno));
@@ -88,11 +96,12 @@ bool Elevation::start(const QString &executable)
     argv.push_back(nullptr);
 
     pid_t pid = 0;
-    const int error = ::posix_spawnp(&pid, "pkexec", &actions, nullptr, argv.data(), environ);
+    const int error = ::posix_spawn(&pid, QFile::encodeName(pkexec).constData(), &actions, nullptr,
+                                    argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         m_errorString =
-            QStringLiteral("pkexec: %1").arg(QString::fromLocal8Bit(std::strerror(error)));
+            QStringLiteral("%1: %2").arg(pkexec, QString::fromLocal8Bit(std::strerror(error)));
         return false;
     }
     m_pid = pid;

@@ -299,6 +299,28 @@ private Q_SLOTS:
                                 .arg(window.frameGeometry().height())));
     }
 
+    void tabsFitTheSmallestFittedWindow()
+    {
+        // 1366 x 768 at a scale factor of 2 leaves a window of 673 x 324, with
+        // text as large as a desktop's (the offscreen platform's is smaller).
+        FakePlatformInfo info(0x0601, true);
+        const QFont font = QApplication::font();
+        const auto restoreFont = qScopeGuard([font] { QApplication::setFont(font); });
+        QFont desktop = font;
+        desktop.setPixelSize(12);
+        QApplication::setFont(desktop);
+        MainWindow window;
+        window.resize(MainWindow::fittedSize(window.size(), QRect(0, 0, 683, 364), QSize(10, 40)));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *bar = window.findChild<MainTabBar *>();
+        // Every tab whole: no scroll arrows, no cut label.
+        QTRY_VERIFY2(
+            bar->sizeHint().width() <= bar->width(),
+            qPrintable(QStringLiteral("%1 > %2").arg(bar->sizeHint().width()).arg(bar->width())));
+        QVERIFY(bar->tabRect(MainWindow::RemovingMalwarePage).right() < bar->width());
+    }
+
     void menusAndButtonsHaveTheirOwnMnemonics()
     {
         FakePlatformInfo info(0x0601, true);
@@ -447,9 +469,8 @@ private Q_SLOTS:
                "window (exit status 1). WinOrvex keeps running without administrator rights.";
         QTest::newRow("no pkexec")
             << QByteArray() << false
-            << "Scan All Processes|WinOrvex could not ask for administrator rights: pkexec could "
-               "not be started (pkexec: No such file or directory). WinOrvex keeps running "
-               "without administrator rights.";
+            << "Scan All Processes|WinOrvex could not ask for administrator rights (pkexec is not "
+               "installed). WinOrvex keeps running without administrator rights.";
     }
     void scanAllProcessesClosesOnlyOnceElevated()
     {
