@@ -2,7 +2,7 @@
 
 #include "app/headlessscan.h"
 #include "app/mainwindow.h"
-#include "files/filetab.h"
+#include "platform/elevation.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -17,22 +17,24 @@ bool ApplicationEntry::startsMinimized(const QStringList &arguments)
     return arguments.contains(QStringLiteral("/minimize"), Qt::CaseSensitive);
 }
 
-QList<QFileInfo> ApplicationEntry::pathsToScan(const QStringList &arguments)
+ApplicationEntry::CommandLinePaths ApplicationEntry::pathsToScan(const QStringList &arguments)
 {
-    QList<QFileInfo> items;
+    CommandLinePaths paths;
     for (const QString &argument : arguments.mid(1)) {
         if (argument == QLatin1String("/minimize"))
             continue;
         const QUrl url(argument);
         const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
         const QFileInfo item(path);
-        if (!path.isEmpty() && item.exists())
-            items << item;
-        else
-            qWarning().noquote()
-                << QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(argument);
+        if (!path.isEmpty() && item.exists()) {
+            paths.items << item;
+            continue;
+        }
+        qWarning().noquote()
+            << QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(argument);
+        paths.missing << (path.isEmpty() ? argument : path);
     }
-    return items;
+    return paths;
 }
 
 int ApplicationEntry::run(int argc, char **argv)
@@ -61,12 +63,12 @@ int ApplicationEntry::run(int argc, char **argv)
     else
         window->show();
 
-    const QList<QFileInfo> items = pathsToScan(QCoreApplication::arguments());
-    if (!items.isEmpty()) {
-        QTimer::singleShot(0, window.get(), [&window, items] {
-            window->fileTab()->handleFilesAndDirectoriesDrop(items);
-        });
-    }
+    const CommandLinePaths paths = pathsToScan(QCoreApplication::arguments());
+    QTimer::singleShot(0, window.get(), [&window, paths] {
+        // Started by pkexec for an instance that waits to close: this one runs.
+        Elevation::announceStarted();
+        window->openCommandLinePaths(paths.items, paths.missing);
+    });
 
     const int exitCode = QApplication::exec();
     window.reset();

@@ -13,7 +13,15 @@ public:
     // "/minimize" anywhere among the arguments, compared case-sensitively.
     static bool startsMinimized(const QStringList &arguments);
 
+    struct CommandLinePaths
+    {
+        // To be scanned as if dropped on the window.
+        QList<QFileInfo> items;
+        // Named on the command line but not there, as they were given.
+        QStringList missing;
+    };
+
     // The files and folders named on the command line (as a file manager's
-    // "Open With" passes them), to be scanned as if dropped on the window.
-    static QList<QFileInfo> pathsToScan(const QStringList &arguments);
+    // "Open With" passes them, plain or as file URLs).
+    static CommandLinePaths pathsToScan(const QStringList &arguments);
 };

@@ -1,10 +1,13 @@
 #include "app/mainwindow.h"
 
+#include "app/documentdialog.h"
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
 #include "files/slicedrelay.h"
+#include "files/userprompt.h"
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
+#include "platform/systemtray.h"
 #include "processes/processmonitor.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
@@ -14,13 +17,13 @@
 
 #include <QApplication>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaMethod>
 #include <QPointer>
+#include <QScreen>
 #include <QSqlDatabase>
 #include <QStyle>
 #include <QUrl>
@@ -30,8 +33,9 @@ bool MainWindow::s_adminInfoShown = false;
 bool MainWindow::s_minimizeMessagePending = true;
 
 namespace {
-const char kOnlineHelpUrl[] = "https://winorvex.invalid/help";
-const char kEulaUrl[] = "https://winorvex.invalid/license";
+// The help page and the licence travel with the program.
+const char HelpResource[] = ":/doc/help.html";
+const char LicenseResource[] = ":/doc/LICENSE";
 } // namespace
 
 Qt::WindowFlags MainWindow::savedWindowFlagsDefault()
@@ -43,8 +47,15 @@ Qt::WindowFlags MainWindow::savedWindowFlagsDefault()
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setupUi(this);
+    fitToScreen();
     setWindowIcon(QIcon(QStringLiteral(":img/icons/WinOrvex/16.png")));
     label_reconnecting_spinner->setColor(Qt::white);
+    // The platform's key for quitting; a desktop whose theme names none still
+    // gets the usual Ctrl+Q.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys << QKeySequence(Qt::CTRL | Qt::Key_Q);
+    actionQuit->setShortcuts(quitKeys);
 
     m_savedWindowFlags = savedWindowFlagsDefault();
 
@@ -146,6 +157,45 @@ MainWindow::~MainWindow()
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
 }
 
+QSize MainWindow::fittedSize(const QSize &designed, const QRect &available, const QSize &frame)
+{
+    return designed.boundedTo((available.size() - frame).expandedTo(QSize(1, 1)));
+}
+
+void MainWindow::fitToScreen()
+{
+    const QScreen *display = screen();
+    if (!display)
+        return;
+    // The window manager's frame is not known before the window is shown: allow
+    // for a title bar and a border on each side.
+    const int border = style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 4;
+    const QSize frame(2 * border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * border);
+    const QRect available = display->availableGeometry();
+    const QSize fitted = fittedSize(size(), available, frame);
+    if (fitted == size())
+        return;
+    resize(fitted);
+    move(available.topLeft());
+}
+
+void MainWindow::openCommandLinePaths(const QList<QFileInfo> &items, const QStringList &missing)
+{
+    if (items.isEmpty() && missing.isEmpty())
+        return;
+    m_tabBar->setCurrentIndex(FilesPage);
+    if (!items.isEmpty())
+        m_fileTab->handleFilesAndDirectoriesDrop(items);
+    if (missing.isEmpty())
+        return;
+    const QString text = missing.size() == 1
+                             ? tr("This file or folder does not exist and was not scanned:\n\n%1")
+                                   .arg(missing.first())
+                             : tr("These files or folders do not exist and were not scanned:\n\n%1")
+                                   .arg(missing.join(QLatin1Char('\n')));
+    UserPrompt::warning(this, tr("Scan Files"), text);
+}
+
 void MainWindow::createDatabase()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
@@ -174,6 +224,12 @@ void MainWindow::runMaximized()
 void MainWindow::runMinimized(bool showMessage)
 {
     qDebug() << "MainWindow::runMinimized() called";
+    // Without a tray a hidden window could never be brought back: it goes to
+    // the task bar like any other window.
+    if (!SystemTray::isAvailable()) {
+        showMinimized();
+        return;
+    }
     m_trayHandler->show();
     if (showMessage && s_minimizeMessagePending) {
         QString text = tr("WinOrvex is running minimized and still scanning processes.");
@@ -194,6 +250,7 @@ void MainWindow::showAlert()
         return;
     m_trayHandler->hide();
     setWindowFlags(m_savedWindowFlags);
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     QApplication::alert(this, 0);
 }
@@ -283,20 +340,69 @@ void MainWindow::show64BitHelp()
 
 void MainWindow::runAsAdministrator()
 {
-    if (!startElevated(QCoreApplication::applicationFilePath(),
-                       QStringLiteral("MainWindow::runAsAdministrator() pkexec")))
+    // pkexec's password dialog is up: a second click must not ask twice.
+    if (m_elevation)
         return;
-    close();
+    m_elevation = new Elevation(this);
+    pushButton_runas->setEnabled(false);
+    // This instance closes only once the elevated one runs; a cancelled password
+    // dialog leaves it as it was.
+    connect(m_elevation, &Elevation::started, this, [this] {
+        m_elevation->deleteLater();
+        close();
+    });
+    connect(m_elevation, &Elevation::refused, this, [this](int exitStatus) {
+        qWarning().noquote() << QStringLiteral("MainWindow::runAsAdministrator() pkexec refused "
+                                               "the authorisation (exit status %1)")
+                                    .arg(exitStatus);
+        elevationEnded(tr("The authentication was cancelled or refused. WinOrvex keeps running "
+                          "without administrator rights."));
+    });
+    connect(m_elevation, &Elevation::failed, this, [this](const QString &reason) {
+        qWarning().noquote()
+            << QStringLiteral("MainWindow::runAsAdministrator() the elevated instance ended: %1")
+                   .arg(reason);
+        elevationEnded(tr("WinOrvex with administrator rights ended before it opened its window "
+                          "(%1). WinOrvex keeps running without administrator rights.")
+                           .arg(reason));
+    });
+    if (!m_elevation->start(QCoreApplication::applicationFilePath())) {
+        qWarning().noquote() << QStringLiteral(
+                                    "MainWindow::runAsAdministrator() pkexec could not start: %1")
+                                    .arg(m_elevation->errorString());
+        elevationEnded(tr("WinOrvex could not ask for administrator rights (%1). WinOrvex keeps "
+                          "running without administrator rights.")
+                           .arg(m_elevation->errorString()));
+    }
+}
+
+void MainWindow::elevationEnded(const QString &text)
+{
+    m_elevation->deleteLater();
+    m_elevation.clear();
+    pushButton_runas->setEnabled(true);
+    UserPrompt::warning(this, tr("Scan All Processes"), text);
 }
 
 void MainWindow::userVisitOnlineHelp()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kOnlineHelpUrl)));
+    showDocument(m_helpDialog, tr("WinOrvex Help"), QString::fromLatin1(HelpResource));
 }
 
 void MainWindow::userSeeEULA()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kEulaUrl)));
+    showDocument(m_licenseDialog, tr("License Agreement"), QString::fromLatin1(LicenseResource));
+}
+
+void MainWindow::showDocument(QPointer<DocumentDialog> &dialog, const QString &title,
+                              const QString &resource)
+{
+    // One window per document: asking again brings it to the front.
+    if (!dialog)
+        dialog = new DocumentDialog(title, resource, this);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void MainWindow::handleFileScanStarted()
@@ -357,7 +463,7 @@ void MainWindow::handleAutomaticReconnectFailed()
 
 bool MainWindow::event(QEvent *e)
 {
-    if (e->type() == QEvent::WindowStateChange && isMinimized()) {
+    if (e->type() == QEvent::WindowStateChange && isMinimized() && SystemTray::isAvailable()) {
         const auto *change = static_cast<QWindowStateChangeEvent *>(e);
         if (!(change->oldState() & Qt::WindowMinimized))
             runMinimized(true);

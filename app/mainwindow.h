@@ -2,8 +2,14 @@
 
 #include "ui_mainwindow.h"
 
+#include <QFileInfo>
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
 
+class DocumentDialog;
+class Elevation;
 class OrvexCache;
 class FileTab;
 class MainTabBar;
@@ -25,6 +31,14 @@ public:
 
     // The flags restored when the window comes back from the tray.
     static Qt::WindowFlags savedWindowFlagsDefault();
+
+    // The window's size: the designed one where it fits in the screen's free
+    // area less the window frame, otherwise as much of it as fits.
+    static QSize fittedSize(const QSize &designed, const QRect &available, const QSize &frame);
+
+    // Files and folders named on the command line: the Files tab comes to the
+    // front and scans the existing ones; the missing ones are named in one message.
+    void openCommandLinePaths(const QList<QFileInfo> &items, const QStringList &missing);
 
     // Pages of the stack, in tab order.
     enum Page { SummaryPage = 0, ProcessesPage = 1, FilesPage = 2, RemovingMalwarePage = 3 };
@@ -56,6 +70,10 @@ private:
     void createDatabase();
     void addPage(const QString &objectName);
     void setPagesEnabled(bool enabled);
+    void fitToScreen();
+    void showDocument(QPointer<DocumentDialog> &dialog, const QString &title,
+                      const QString &resource);
+    void elevationEnded(const QString &text);
 
     Qt::WindowFlags m_savedWindowFlags;
     OrvexCache *m_orvexCache = nullptr;
@@ -63,6 +81,10 @@ private:
     ProcessMonitor *m_processMonitor = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
     MainTabBar *m_tabBar = nullptr;
+    // The elevated start waiting for pkexec; none when no start is pending.
+    QPointer<Elevation> m_elevation;
+    QPointer<DocumentDialog> m_helpDialog;
+    QPointer<DocumentDialog> m_licenseDialog;
     // Process-wide: the administrator bar is shown at most once per run, and the
     // tray balloon explains the minimised state only at the first minimise.
     static bool s_adminInfoShown;

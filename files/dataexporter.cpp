@@ -1,13 +1,16 @@
 #include "files/dataexporter.h"
 
+#include "platform/clock.h"
 #include "registry/orvexcheckstate.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
@@ -66,10 +69,32 @@ QString DataExporter::quoteField(const QString &field, const QString &separator)
     return u'"' + quoted + u'"';
 }
 
-QString DataExporter::askForFileName(const QString &folder, const QString &filters,
+QString DataExporter::askForFileName(const QString &proposed, const QString &filters,
                                      QString *selectedFilter)
 {
-    return QFileDialog::getSaveFileName(nullptr, tr("Export"), folder, filters, selectedFilter);
+    return QFileDialog::getSaveFileName(nullptr, tr("Export"), proposed, filters, selectedFilter);
+}
+
+bool DataExporter::confirmOverwrite(const QString &fileName)
+{
+    return QMessageBox::question(
+               nullptr, tr("Export"),
+               tr("The file '%1' already exists.\n\nDo you want to replace it?").arg(fileName),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString DataExporter::filterExtension(const QString &filter)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*\\.([^)\\s]+)\\)"));
+    return pattern.match(filter).captured(1);
+}
+
+QString DataExporter::proposedFileName(const QString &folder) const
+{
+    const QString name =
+        tr("WinOrvex Files %1").arg(Clock::currentDateTime().date().toString(Qt::ISODate));
+    const QString extension = filterExtension(formatFilters().value(m_exportType - 1));
+    return QDir(folder).filePath(extension.isEmpty() ? name : name + u'.' + extension);
 }
 
 void DataExporter::showOpenFailure(const QString &fileName)
@@ -86,23 +111,37 @@ bool DataExporter::openExportFile(QFile &file)
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 
+    m_fileName.clear();
     const QStringList filters = formatFilters();
     QString selectedFilter = filters.value(m_exportType - 1);
-    const QString fileName =
-        askForFileName(folder, filters.join(QStringLiteral(";;")), &selectedFilter);
+    QString fileName = askForFileName(proposedFileName(folder), filters.join(QStringLiteral(";;")),
+                                      &selectedFilter);
     if (fileName.isEmpty())
         return false;
 
-    folder = QFileInfo(fileName).absolutePath();
     const int chosen = filters.indexOf(selectedFilter);
     if (chosen >= 0)
         m_exportType = chosen + 1;
+    // "export" saved as CSV becomes "export.csv", so that it opens as one. A
+    // name that exists as typed is the file the user chose in the dialog.
+    if (QFileInfo(fileName).suffix().isEmpty() && !QFileInfo::exists(fileName)) {
+        const QString extension = filterExtension(filters.value(m_exportType - 1));
+        if (!extension.isEmpty()) {
+            if (!fileName.endsWith(u'.'))
+                fileName += u'.';
+            fileName += extension;
+            if (QFileInfo::exists(fileName) && !confirmOverwrite(fileName))
+                return false;
+        }
+    }
+    folder = QFileInfo(fileName).absolutePath();
 
     file.setFileName(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         showOpenFailure(fileName);
         return false;
     }
+    m_fileName = fileName;
     return true;
 }
 

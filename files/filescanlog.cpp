@@ -19,7 +19,8 @@ namespace {
 const QString TableName = QStringLiteral("scan_log");
 } // namespace
 
-FileScanLog::FileScanLog(QObject *parent) : QSqlTableModel(parent)
+FileScanLog::FileScanLog(QObject *parent)
+    : QSqlTableModel(parent), m_isVolumeRoot(&FileProperties::isVolumeRoot)
 {
     QSqlQuery create(database());
     if (!create.exec(QStringLiteral("CREATE TABLE %1 (id INTEGER PRIMARY KEY,start_time_t "
@@ -44,6 +45,14 @@ void FileScanLog::setFileModel(SqlModel *model)
 void FileScanLog::setDriveScanner(DriveScanner *scanner)
 {
     m_driveScanner = scanner;
+}
+
+void FileScanLog::setVolumeRootTest(std::function<bool(const QString &)> isVolumeRoot)
+{
+    if (isVolumeRoot)
+        m_isVolumeRoot = std::move(isVolumeRoot);
+    else
+        m_isVolumeRoot = &FileProperties::isVolumeRoot;
 }
 
 void FileScanLog::handleScanStarted()
@@ -96,7 +105,7 @@ QString FileScanLog::targetText() const
         m_driveScanner ? m_driveScanner->directories() : QList<QString>();
     if (folders.size() == 1) {
         const QString folder = folders.first();
-        if (FileProperties::isVolumeRoot(folder))
+        if (m_isVolumeRoot(folder))
             return tr("the root directory \"%1\"").arg(folder);
         return tr("the directory \"%1\"").arg(folder);
     }
@@ -207,7 +216,7 @@ QPixmap FileScanLog::systemIconFromFile(const QString &path, bool isFolder) cons
     qDebug().noquote() << QStringLiteral("FileScanLog::systemIconFromFile( %1 ) called").arg(path);
     FileIcon::Kind kind = FileIcon::Kind::File;
     if (isFolder)
-        kind = FileProperties::isVolumeRoot(path) ? FileIcon::Kind::Volume : FileIcon::Kind::Folder;
+        kind = m_isVolumeRoot(path) ? FileIcon::Kind::Volume : FileIcon::Kind::Folder;
     const QPixmap icon = FileIcon::smallIcon(QDir::toNativeSeparators(path), kind);
     if (icon.isNull())
         qWarning().noquote() << QStringLiteral(

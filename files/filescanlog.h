@@ -6,6 +6,8 @@
 #include <QSqlTableModel>
 #include <QString>
 
+#include <functional>
+
 class DriveScanner;
 class SqlModel;
 
@@ -22,6 +24,10 @@ public:
 
     void setFileModel(SqlModel *model);
     void setDriveScanner(DriveScanner *scanner);
+    // Whether a folder is the root of a mounted volume ("the root directory" in
+    // the summary, a drive icon): the mount table's answer unless a test sets
+    // its own.
+    void setVolumeRootTest(std::function<bool(const QString &)> isVolumeRoot);
 
     // "1 day, 2 hours, 1 second"; "0 seconds" for none.
     static QString durationText(qint64 seconds);
@@ -50,6 +56,7 @@ private:
 
     QPointer<SqlModel> m_fileModel;
     QPointer<DriveScanner> m_driveScanner;
+    std::function<bool(const QString &)> m_isVolumeRoot;
     QDateTime m_startTime;
     int m_startMaliciousCount = 0;
     int m_startFileCount = 0;

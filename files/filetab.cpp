@@ -42,10 +42,10 @@ public:
     explicit TabExporter(QWidget *parent) : m_parent(parent) {}
 
 protected:
-    QString askForFileName(const QString &folder, const QString &filters,
+    QString askForFileName(const QString &proposed, const QString &filters,
                            QString *selectedFilter) override
     {
-        return UserPrompt::saveFileName(m_parent, tr("Export"), folder, filters, selectedFilter);
+        return UserPrompt::saveFileName(m_parent, tr("Export"), proposed, filters, selectedFilter);
     }
     void showOpenFailure(const QString &fileName) override
     {
@@ -53,6 +53,13 @@ protected:
                             tr("The file '%1' could not be opened for writing.\n\nMake sure you "
                                "have write permission to this file and in this directory.")
                                 .arg(fileName));
+    }
+    bool confirmOverwrite(const QString &fileName) override
+    {
+        return UserPrompt::question(
+                   m_parent, tr("Export"),
+                   tr("The file '%1' already exists.\n\nDo you want to replace it?").arg(fileName),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     }
 
 private:
@@ -417,9 +424,9 @@ void FileTab::showScanFinished()
 
     ui->tableView->sortByColumn(SqlModel::DetectionRateSection, Qt::DescendingOrder);
     fetchAllRows();
-    for (int section : {SqlModel::NameSection, SqlModel::PathSection, SqlModel::ScanTimeSection,
-                        SqlModel::SizeSection, SqlModel::StatusSection})
-        ui->tableView->resizeColumnToContents(section);
+    ui->tableView->fitColumnsToContents({SqlModel::NameSection, SqlModel::PathSection,
+                                         SqlModel::ScanTimeSection, SqlModel::SizeSection,
+                                         SqlModel::StatusSection});
 }
 
 void FileTab::handleFileScanAborted()
@@ -542,6 +549,11 @@ void FileTab::exportTable()
     try {
         TabExporter exporter(this);
         m_fileModel->exportTable(exporter);
+        // No file: cancelled, or it could not be opened, which was reported.
+        if (!exporter.fileName().isEmpty())
+            UserPrompt::information(this, tr("Export"),
+                                    tr("The table was exported to '%1'.")
+                                        .arg(QDir::toNativeSeparators(exporter.fileName())));
     } catch (const QString &error) {
         UserPrompt::warning(this, tr("Error Exporting Data"),
                             tr("An error occurred during data export:\n\n%1").arg(error));

@@ -62,6 +62,17 @@ FileView::FileView(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSortIndicatorShown(true);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
             &FileView::handleSectionClicked);
+    // A width the user gives a column with the mouse (a drag, or a double click
+    // on the edge) is kept when the columns are fitted again after a scan.
+    horizontalHeader()->viewport()->installEventFilter(this);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section) {
+        if (m_headerPressed)
+            m_userSizedSections.insert(section);
+    });
+    // Long paths keep their start and their file name; wrapped, they would be
+    // cut at the end of their first line instead.
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle);
 
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -99,6 +110,72 @@ void FileView::setModel(QAbstractItemModel *newModel)
     // without selectionChanged(); the tab must still learn that nothing is
     // selected any more. Connected after the selection model's own handler.
     connect(newModel, &QAbstractItemModel::modelReset, this, &FileView::emitSelectedFileCount);
+}
+
+void FileView::fitColumnsToContents(const QList<int> &sections)
+{
+    QHeaderView *header = horizontalHeader();
+    m_pendingFit = isVisible() ? QList<int>() : sections;
+    // Resizes made here are not the user's, whatever the mouse does meanwhile.
+    const bool pressed = std::exchange(m_headerPressed, false);
+    for (int section : sections) {
+        if (!m_userSizedSections.contains(section) && !header->isSectionHidden(section))
+            resizeColumnToContents(section);
+    }
+    const int path = SqlModel::PathSection;
+    if (sections.contains(path) && !m_userSizedSections.contains(path) &&
+        !header->isSectionHidden(path)) {
+        int others = 0;
+        for (int section = 0; section < header->count(); ++section) {
+            if (section != path && !header->isSectionHidden(section))
+                others += header->sectionSize(section);
+        }
+        // Where the others do not fit anyway (a small window), the path still
+        // keeps a sixth of the view.
+        const int least = qMax(fontMetrics().horizontalAdvance(QString(16, QLatin1Char('x'))),
+                               viewport()->width() / 6);
+        const int room = qMax(least, viewport()->width() - others);
+        if (header->sectionSize(path) > room)
+            header->resizeSection(path, room);
+    }
+    m_headerPressed = pressed;
+}
+
+void FileView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    // After the layouts have given the view its width. The list goes as a copy:
+    // the fit clears the member.
+    if (!m_pendingFit.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible() && !m_pendingFit.isEmpty())
+                fitColumnsToContents(QList<int>(m_pendingFit));
+        });
+}
+
+void FileView::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    if (isVisible() && !m_pendingFit.isEmpty())
+        fitColumnsToContents(QList<int>(m_pendingFit));
+}
+
+bool FileView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == horizontalHeader()->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            m_headerPressed = true;
+            break;
+        case QEvent::MouseButtonRelease:
+            m_headerPressed = false;
+            break;
+        default:
+            break;
+        }
+    }
+    return QTableView::eventFilter(watched, event);
 }
 
 SqlModel *FileView::sqlModel() const
@@ -222,7 +299,8 @@ void FileView::revealItem()
                                 tr("Showing %1 files' locations may clutter your "
                                    "desktop.\n\nAre you sure you want to open %1 new windows?")
                                     .arg(paths.size()),
-                                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+                                QMessageBox::Yes | QMessageBox::No,
+                                QMessageBox::No) != QMessageBox::Yes)
         return;
 
     for (const QString &path : paths) {

@@ -4,6 +4,7 @@
 #include <QItemSelection>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTableView>
 
@@ -27,6 +28,14 @@ public:
     void setContextMenu(QMenu *menu);
 
     void setModel(QAbstractItemModel *model) override;
+
+    // Sizes the given columns to their contents, as after a scan, except the
+    // ones whose width the user set; the Path column takes at most the room the
+    // other columns leave (its text is elided in the middle), so that the
+    // verdict stays in sight.
+    void fitColumnsToContents(const QList<int> &sections);
+    // Columns the user has resized by hand.
+    bool isSizedByUser(int section) const { return m_userSizedSections.contains(section); }
 
 Q_SIGNALS:
     void filesAndDirsDropped(QList<QFileInfo> p_files);
@@ -52,6 +61,9 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     SqlModel *sqlModel() const;
@@ -62,4 +74,10 @@ private:
     void startUpload(const QString &path);
 
     QPointer<QMenu> m_contextMenu;
+    QSet<int> m_userSizedSections;
+    // Columns fitted while the view was out of sight (another tab in front),
+    // before it had its width: fitted again once it is shown.
+    QList<int> m_pendingFit;
+    // A mouse button is down on the header: resizes now are the user's.
+    bool m_headerPressed = false;
 };

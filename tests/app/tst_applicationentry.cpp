@@ -1,5 +1,5 @@
 #include "app/applicationentry.h"
-#include "platform/elevation.h"
+#include "app/webaddress.h"
 #include "testenvironment.h"
 
 #include <QtTest>
@@ -38,28 +38,47 @@ private Q_SLOTS:
         const QString file = folder.filePath(QStringLiteral("a b|c.exe"));
         QFile(file).open(QIODevice::WriteOnly);
         const QString missing = folder.filePath(QStringLiteral("missing"));
-        QTest::ignoreMessage(
-            QtWarningMsg,
-            qPrintable(
-                QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(missing)));
-        const QList<QFileInfo> items =
-            ApplicationEntry::pathsToScan({"winorvex", "/minimize", file,
-                                           QUrl::fromLocalFile(folder.path()).toString(), missing});
-        QCOMPARE(items.size(), 2);
-        QCOMPARE(items.at(0).absoluteFilePath(), file);
-        QCOMPARE(items.at(1).absoluteFilePath(), QFileInfo(folder.path()).absoluteFilePath());
-        QVERIFY(ApplicationEntry::pathsToScan({"winorvex"}).isEmpty());
+        const QString missingUrl =
+            QUrl::fromLocalFile(folder.filePath(QStringLiteral("gone too"))).toString();
+        for (const QString &ignored : {missing, missingUrl})
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                qPrintable(
+                    QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(ignored)));
+        const ApplicationEntry::CommandLinePaths paths = ApplicationEntry::pathsToScan(
+            {"winorvex", "/minimize", file, QUrl::fromLocalFile(folder.path()).toString(), missing,
+             missingUrl});
+        QCOMPARE(paths.items.size(), 2);
+        QCOMPARE(paths.items.at(0).absoluteFilePath(), file);
+        QCOMPARE(paths.items.at(1).absoluteFilePath(), QFileInfo(folder.path()).absoluteFilePath());
+        // Missing paths are kept, as files rather than URLs, to be named to the user.
+        QCOMPARE(paths.missing,
+                 (QStringList{missing, folder.filePath(QStringLiteral("gone too"))}));
+
+        const ApplicationEntry::CommandLinePaths none = ApplicationEntry::pathsToScan({"winorvex"});
+        QVERIFY(none.items.isEmpty());
+        QVERIFY(none.missing.isEmpty());
     }
 
-    void elevationCarriesTheDisplay()
+    void webAddressesAreUsable_data()
     {
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
-        environment.insert(QStringLiteral("XAUTHORITY"), QStringLiteral("/run/user/1000/xauth"));
-        environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
-        QCOMPARE(elevationArguments(QStringLiteral("/opt/w x/winorvex"), environment),
-                 (QStringList{"env", "DISPLAY=:0", "XAUTHORITY=/run/user/1000/xauth",
-                              "/opt/w x/winorvex"}));
+        QTest::addColumn<QUrl>("address");
+        QTest::addColumn<QStringList>("schemes");
+        const QStringList web{"https", "http"};
+        QTest::newRow("download") << WebAddress::download() << web;
+        QTest::newRow("feedback") << WebAddress::feedback()
+                                  << QStringList{"mailto", "https", "http"};
+        QTest::newRow("removal information") << WebAddress::removalInformation() << web;
+    }
+    void webAddressesAreUsable()
+    {
+        // A cache variable set to something a browser cannot open fails here,
+        // not in front of a user.
+        QFETCH(QUrl, address);
+        QFETCH(QStringList, schemes);
+        QVERIFY2(address.isValid(), qPrintable(address.errorString()));
+        QVERIFY2(schemes.contains(address.scheme()), qPrintable(address.toString()));
+        QVERIFY(!address.path().isEmpty() || !address.host().isEmpty());
     }
 };
 

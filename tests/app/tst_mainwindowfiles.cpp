@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
+#include "faketray.h"
 #include "files/filetab.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
@@ -73,6 +74,7 @@ private Q_SLOTS:
         qputenv("WINORVEX_REGISTRY", server.address());
 
         FakePlatformInfo info(0x0601, true);
+        FakeTray tray(true);
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

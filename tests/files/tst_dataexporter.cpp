@@ -41,15 +41,19 @@ public:
     QString answerFile;
     QString answerFilter;
     QString offeredFolder;
+    QString offeredFile;
     QString offeredFilters;
     QString offeredFilter;
     QStringList failures;
+    QStringList overwriteQuestions;
+    bool overwrite = false;
 
 protected:
-    QString askForFileName(const QString &folder, const QString &filters,
+    QString askForFileName(const QString &proposed, const QString &filters,
                            QString *selectedFilter) override
     {
-        offeredFolder = folder;
+        offeredFolder = QFileInfo(proposed).path();
+        offeredFile = proposed;
         offeredFilters = filters;
         offeredFilter = *selectedFilter;
         if (!answerFilter.isEmpty())
@@ -57,6 +61,11 @@ protected:
         return answerFile;
     }
     void showOpenFailure(const QString &fileName) override { failures.append(fileName); }
+    bool confirmOverwrite(const QString &fileName) override
+    {
+        overwriteQuestions.append(fileName);
+        return overwrite;
+    }
 };
 } // namespace
 
@@ -339,8 +348,11 @@ private Q_SLOTS:
         first.answerFilter = QStringLiteral("Pipe Delimited Text (*.txt)");
         QFile file;
         QVERIFY(first.openExportFile(file));
-        QCOMPARE(first.offeredFolder,
-                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+        // A real file name is proposed, not the folder's name.
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        QCOMPARE(first.offeredFile,
+                 QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                     "/WinOrvex Files " + today + ".csv");
         QCOMPARE(first.offeredFilter, QStringLiteral("Comma Separated Values (*.csv)"));
         const QStringList offered = first.offeredFilters.split(QStringLiteral(";;"));
         QCOMPARE(offered.size(), 4);
@@ -357,10 +369,93 @@ private Q_SLOTS:
         ScriptedExporter second;
         second.setExportType(4);
         QVERIFY(!second.openExportFile(file)); // cancelled
-        QCOMPARE(second.offeredFolder, m_dir->path());
+        QCOMPARE(second.offeredFile, m_dir->filePath("WinOrvex Files " + today + ".txt"));
+        QVERIFY(second.fileName().isEmpty());
         QCOMPARE(second.offeredFilter, QStringLiteral("Space Delimited Text (*.txt)"));
         QCOMPARE(second.exportType(), 4);
         QVERIFY(second.failures.isEmpty());
+    }
+
+    void chosenFormatsExtensionIsAdded_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("written");
+        const QString csv = "Comma Separated Values (*.csv)";
+        const QString tab = "Tab Delimited Text (*.txt)";
+        QTest::newRow("none typed, csv") << "export" << csv << "export.csv";
+        QTest::newRow("none typed, tab") << "export" << tab << "export.txt";
+        QTest::newRow("trailing dot") << "export." << csv << "export.csv";
+        QTest::newRow("own extension kept") << "export.dat" << csv << "export.dat";
+        QTest::newRow("other format's extension kept") << "export.txt" << csv << "export.txt";
+        QTest::newRow("dotted folder") << "v1.2/export" << csv << "v1.2/export.csv";
+        QTest::newRow("existing file chosen as it is") << "chosen" << csv << "chosen";
+    }
+    void chosenFormatsExtensionIsAdded()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, filter);
+        QFETCH(QString, written);
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("v1.2")));
+        QFile chosen(m_dir->filePath(QStringLiteral("chosen")));
+        QVERIFY(chosen.open(QIODevice::WriteOnly));
+        chosen.close();
+        ScriptedExporter exporter;
+        exporter.answerFile = m_dir->filePath(typed);
+        exporter.answerFilter = filter;
+        QFile file;
+        QVERIFY(exporter.openExportFile(file));
+        file.close();
+        QCOMPARE(exporter.fileName(), m_dir->filePath(written));
+        QCOMPARE(file.fileName(), m_dir->filePath(written));
+        QVERIFY(QFileInfo::exists(m_dir->filePath(written)));
+        QVERIFY(exporter.overwriteQuestions.isEmpty());
+    }
+
+    void addedExtensionNeverOverwritesUnasked_data()
+    {
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("kept") << false;
+        QTest::newRow("replaced") << true;
+    }
+    void addedExtensionNeverOverwritesUnasked()
+    {
+        // The dialog asked about "report", which did not exist; "report.csv" does.
+        QFETCH(bool, replace);
+        const QString existing = m_dir->filePath(QStringLiteral("report.csv"));
+        QFile old(existing);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an earlier report\n");
+        old.close();
+        ScriptedExporter exporter;
+        exporter.answerFile = m_dir->filePath(QStringLiteral("report"));
+        exporter.overwrite = replace;
+        QFile file;
+        QCOMPARE(exporter.openExportFile(file), replace);
+        file.close();
+        QCOMPARE(exporter.overwriteQuestions, QStringList{existing});
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), replace ? QByteArray() : QByteArray("an earlier report\n"));
+        QCOMPARE(exporter.fileName(), replace ? existing : QString());
+    }
+
+    void filterExtension_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("extension");
+        const QStringList filters = DataExporter::formatFilters();
+        QTest::newRow("tab") << filters.at(0) << "txt";
+        QTest::newRow("comma") << filters.at(1) << "csv";
+        QTest::newRow("pipe") << filters.at(2) << "txt";
+        QTest::newRow("space") << filters.at(3) << "txt";
+        QTest::newRow("none") << "All Files (*)"
+                              << "";
+    }
+    void filterExtension()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, extension);
+        QCOMPARE(DataExporter::filterExtension(filter), extension);
     }
 
     void destinationIsTruncated()

@@ -213,8 +213,24 @@ private Q_SLOTS:
         QCOMPARE(FileScanLog::durationText(seconds), text);
     }
 
+    void quickScanOfTheSystemDrive_data()
+    {
+        // Whether "/" is the root of a mounted volume depends on the machine: in
+        // a chroot or a container built from a folder it is not.
+        QTest::addColumn<bool>("mountPoint");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("mount point") << true << "the root directory \"/\"";
+        QTest::newRow("not a mount point") << false << "the directory \"/\"";
+    }
     void quickScanOfTheSystemDrive()
     {
+        QFETCH(bool, mountPoint);
+        QFETCH(QString, target);
+        QStringList asked;
+        m_log->setVolumeRootTest([&asked, mountPoint](const QString &folder) {
+            asked << folder;
+            return mountPoint;
+        });
         m_scanner->setDrives({QStringLiteral("/")});
         m_scanner->setExtensions(QuickExtensions);
         addRows(3, 1); // rows from an earlier scan do not count
@@ -223,11 +239,36 @@ private Q_SLOTS:
         addRows(1234, 2);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[SCAN TIMING\\] The Quick Scan"));
         m_log->handleScanFinished();
-        compareSummary(QStringLiteral("The Quick Scan of the root directory \"/\" took {d} and "
-                                      "found 2 malicious files of the 1,234 scanned."),
+        compareSummary(QStringLiteral("The Quick Scan of %1 took {d} and found 2 malicious files "
+                                      "of the 1,234 scanned.")
+                           .arg(target),
                        61);
+        QVERIFY(asked.contains(QStringLiteral("/")));
         QCOMPARE(m_seen->statistics, 2);
         QCOMPARE(m_seen->order, (QStringList{"summary", "statistics", "icon"}));
+    }
+
+    void rootWordingFollowsThisMachinesMountTable()
+    {
+        // The mount table of this process, read apart from the code under test.
+        QFile mountInfo(QStringLiteral("/proc/self/mountinfo"));
+        if (!mountInfo.open(QIODevice::ReadOnly))
+            QSKIP("no /proc/self/mountinfo here, so no mount table to compare with");
+        bool rootMounted = false;
+        for (const QByteArray &line : mountInfo.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            rootMounted = rootMounted || (fields.size() > 4 && fields.at(4) == "/");
+        }
+        if (!rootMounted)
+            QSKIP("\"/\" is not a mount point here (a chroot?); both wordings are checked in "
+                  "quickScanOfTheSystemDrive");
+        m_scanner->setDrives({QStringLiteral("/")});
+        start();
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^\\[SCAN TIMING\\] "));
+        m_log->handleScanFinished();
+        QVERIFY2(m_seen->summary.startsWith(
+                     QStringLiteral("The Full Scan of the root directory \"/\" took ")),
+                 qPrintable(m_seen->summary));
     }
 
     void oneMaliciousFileIsSingular()

@@ -1048,10 +1048,17 @@ private Q_SLOTS:
         action("actionExport")->trigger();
         QVERIFY(UserPrompt::takeShown().isEmpty());
 
+        // Typed without an extension: the chosen format's is added, and the
+        // user is told where the table went.
         const QString out = path(QStringLiteral("table.txt"));
-        UserPrompt::setScriptedSaveFile(out, QStringLiteral("Pipe Delimited Text (*.txt)"));
+        UserPrompt::setScriptedSaveFile(path(QStringLiteral("table")),
+                                        QStringLiteral("Pipe Delimited Text (*.txt)"));
         action("actionExport")->trigger();
-        QVERIFY(UserPrompt::takeShown().isEmpty());
+        const QList<UserPrompt::Shown> shown = UserPrompt::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).icon, QMessageBox::Information);
+        QCOMPARE(shown.at(0).title, QStringLiteral("Export"));
+        QCOMPARE(shown.at(0).text, QStringLiteral("The table was exported to '%1'.").arg(out));
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QList<QByteArray> lines = file.readAll().split('\n');

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -17,6 +18,7 @@
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QSortFilterProxyModel>
+#include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -234,6 +236,131 @@ private Q_SLOTS:
         QVERIFY(m_view->horizontalHeader()->sectionsMovable());
         // Results are not retyped in place: the model writes edits to the table.
         QCOMPARE(m_view->editTriggers(), QAbstractItemView::NoEditTriggers);
+    }
+
+    void fittedColumnsKeepTheVerdictInSight_data()
+    {
+        QTest::addColumn<int>("folderLength");
+        QTest::addColumn<bool>("capped");
+        QTest::newRow("short path") << 8 << false;
+        QTest::newRow("path longer than the screen") << 400 << true;
+    }
+    void fittedColumnsKeepTheVerdictInSight()
+    {
+        QFETCH(int, folderLength);
+        QFETCH(bool, capped);
+        // Folders of at most 200 characters each, as names have a limit.
+        QString folder;
+        for (int left = folderLength; left > 0; left -= 200)
+            folder += QString(qMin(left, 200), QLatin1Char('d')) + QLatin1Char('/');
+        QVERIFY(QDir(m_dir->path()).mkpath(folder));
+        addRow(folder + QStringLiteral("setup.exe"), 1, 0);
+        addRow(QStringLiteral("other.exe"), 1, 50);
+        // The columns the Files tab hides.
+        for (int section : {SqlModel::CheckStateSection, SqlModel::DetectionRateSection,
+                            SqlModel::LastSeenSection})
+            m_view->hideColumn(section);
+        m_view->resize(1366, 400);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+
+        const QList<int> fitted{SqlModel::NameSection, SqlModel::PathSection,
+                                SqlModel::ScanTimeSection, SqlModel::SizeSection,
+                                SqlModel::StatusSection};
+        m_view->fitColumnsToContents(fitted);
+
+        QHeaderView *header = m_view->horizontalHeader();
+        const int fittedPath = header->sectionSize(SqlModel::PathSection);
+        const int length = header->length();
+        const int status = header->sectionViewportPosition(SqlModel::StatusSection) +
+                           header->sectionSize(SqlModel::StatusSection);
+        m_view->resizeColumnToContents(SqlModel::PathSection);
+        const int contents = header->sectionSize(SqlModel::PathSection);
+        if (capped) {
+            QVERIFY2(fittedPath < contents, qPrintable(QString::number(fittedPath)));
+            // Every column, the verdict included, fits beside the path.
+            QVERIFY2(
+                length <= m_view->viewport()->width(),
+                qPrintable(QStringLiteral("%1 > %2").arg(length).arg(m_view->viewport()->width())));
+        } else {
+            QCOMPARE(fittedPath, contents);
+        }
+        QVERIFY(status <= m_view->viewport()->width());
+        // The path shows its start and its file name, on one line.
+        QCOMPARE(m_view->textElideMode(), Qt::ElideMiddle);
+        QVERIFY(!m_view->wordWrap());
+    }
+
+    void columnsFittedOutOfSightFollowTheWidthTheyAreShownAt()
+    {
+        // A scan that ends while another tab is in front: the table has not
+        // been laid out at the window's width yet.
+        QString folder;
+        for (int i = 0; i < 2; ++i)
+            folder += QString(200, QLatin1Char('d')) + QLatin1Char('/');
+        QVERIFY(QDir(m_dir->path()).mkpath(folder));
+        addRow(folder + QStringLiteral("setup.exe"), 1, 0);
+        for (int section : {SqlModel::CheckStateSection, SqlModel::DetectionRateSection,
+                            SqlModel::LastSeenSection})
+            m_view->hideColumn(section);
+        QStackedWidget tabs;
+        auto *front = new QWidget;
+        tabs.addWidget(front);
+        tabs.addWidget(m_view.get());
+        tabs.setCurrentWidget(m_view.get());
+        tabs.resize(800, 400);
+        tabs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+        QTRY_COMPARE(m_view->width(), 800);
+        tabs.setCurrentWidget(front);
+        tabs.resize(1600, 400); // the window grows while the table is out of sight
+        QTRY_COMPARE(front->width(), 1600);
+        const QList<int> fitted{SqlModel::NameSection, SqlModel::PathSection,
+                                SqlModel::ScanTimeSection, SqlModel::SizeSection,
+                                SqlModel::StatusSection};
+        m_view->fitColumnsToContents(fitted);
+
+        tabs.setCurrentWidget(m_view.get());
+        QHeaderView *header = m_view->horizontalHeader();
+        // All the room the others leave, not what was left at the old width.
+        QTRY_COMPARE(header->length(), m_view->viewport()->width());
+        tabs.removeWidget(m_view.get());
+        m_view->setParent(nullptr);
+    }
+
+    void widthsTheUserSetAreKept()
+    {
+        addRow(QStringLiteral("a-file-name-long-enough-to-be-shortened.exe"), 1, 0);
+        m_view->resize(1366, 400);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+        const QList<int> fitted{SqlModel::NameSection, SqlModel::PathSection,
+                                SqlModel::ScanTimeSection, SqlModel::SizeSection,
+                                SqlModel::StatusSection};
+        m_view->fitColumnsToContents(fitted);
+        QVERIFY(!m_view->isSizedByUser(SqlModel::NameSection));
+
+        // The user drags the right edge of the Name column 60 pixels to the left.
+        QHeaderView *header = m_view->horizontalHeader();
+        const int before = header->sectionSize(SqlModel::NameSection);
+        const int edge = header->sectionViewportPosition(SqlModel::NameSection) + before - 1;
+        const int y = header->height() / 2;
+        QTest::mousePress(header->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(edge, y));
+        QTest::mouseMove(header->viewport(), QPoint(edge - 60, y));
+        QTest::mouseRelease(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                            QPoint(edge - 60, y));
+        QCOMPARE(header->sectionSize(SqlModel::NameSection), before - 60);
+        QVERIFY(m_view->isSizedByUser(SqlModel::NameSection));
+
+        // The next scan brings a longer name and a bigger file.
+        addRow(QStringLiteral("an-even-longer-file-name-than-the-one-before-it.exe"), 123456789, 0);
+        m_view->fitColumnsToContents(fitted);
+        QCOMPARE(header->sectionSize(SqlModel::NameSection), before - 60);
+        // A column the user left alone still follows its contents.
+        QVERIFY(!m_view->isSizedByUser(SqlModel::SizeSection));
+        const int fittedSize = header->sectionSize(SqlModel::SizeSection);
+        m_view->resizeColumnToContents(SqlModel::SizeSection);
+        QCOMPARE(fittedSize, header->sectionSize(SqlModel::SizeSection));
     }
 
     void selectionReportsDistinctRowsAndMalware_data()
@@ -524,9 +651,10 @@ private Q_SLOTS:
             "Interacting with a malicious file can cause damage to your system.\n\n"
             "Are you sure you want to go to this file?|" +
             QString::number(QMessageBox::No);
+        // Enter does not open eleven windows either.
         const QString clutter11 = "1|Warning|Showing 11 files' locations may clutter your "
                                   "desktop.\n\nAre you sure you want to open 11 new windows?|" +
-                                  QString::number(QMessageBox::NoButton);
+                                  QString::number(QMessageBox::No);
         QTest::newRow("one clean") << 1 << false << int(QMessageBox::No) << QStringList{} << 1;
         QTest::newRow("ten clean") << 10 << false << int(QMessageBox::No) << QStringList{} << 10;
         QTest::newRow("eleven, no")

@@ -96,6 +96,11 @@ private slots:
 
     void applicationIconSizesAreDistinctDrawings();
     void scalableIconIsWellFormed();
+
+    void helpPageIsWellFormedAndItsAnchorsResolve();
+    void helpPageDescribes_data();
+    void helpPageDescribes();
+    void licenseIsTheRepositorysLicense();
 };
 
 void TestResources::initTestCase()
@@ -212,6 +217,71 @@ void TestResources::scalableIconIsWellFormed()
     }
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QCOMPARE(viewBox, QString("0 0 256 256"));
+}
+
+void TestResources::helpPageIsWellFormedAndItsAnchorsResolve()
+{
+    // Read as XML: an unclosed element would let the viewer swallow the rest of
+    // the page.
+    QFile file(QStringLiteral(":/doc/help.html"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray page = file.readAll();
+    page.replace("<!DOCTYPE html>", "");
+    page.replace("&nbsp;", "&#160;");
+    page.replace("&middot;", "&#183;");
+    QXmlStreamReader xml(page);
+    QSet<QString> anchors;
+    QStringList links;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        for (const char *name : {"id", "name"})
+            if (attributes.hasAttribute(QLatin1String(name)))
+                anchors.insert(attributes.value(QLatin1String(name)).toString());
+        if (xml.name() == u"a" && attributes.hasAttribute(QLatin1String("href")))
+            links << attributes.value(QLatin1String("href")).toString();
+    }
+    QVERIFY2(
+        !xml.hasError(),
+        qPrintable(QStringLiteral("line %1: %2").arg(xml.lineNumber()).arg(xml.errorString())));
+    QVERIFY(!links.isEmpty());
+    for (const QString &link : std::as_const(links)) {
+        // Nothing outside: the page must be readable without a network.
+        QVERIFY2(link.startsWith(u'#'), qPrintable(link));
+        QVERIFY2(anchors.contains(link.mid(1)), qPrintable(link + " leads nowhere"));
+    }
+}
+
+void TestResources::helpPageDescribes_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text :
+         {"WINORVEX_REGISTRY", "WINORVEX_UPDATE_SERVER", "WINORVEX_REPORT_SERVER",
+          "WINORVEX_UPLOAD_SERVER", "--scan", "--quick", "--format", "/minimize",
+          "Malware detected.", "Not detected as malware.", "Unable to open file.", "Quick Scan",
+          "Full Scan", "Retry"})
+        QTest::newRow(text) << QString::fromLatin1(text);
+}
+
+void TestResources::helpPageDescribes()
+{
+    QFETCH(QString, text);
+    QFile file(QStringLiteral(":/doc/help.html"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(file.readAll()).contains(text));
+}
+
+void TestResources::licenseIsTheRepositorysLicense()
+{
+    QFile shipped(QStringLiteral(":/doc/LICENSE"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QFile repository(WINORVEX_RESOURCES_DIR "/../LICENSE");
+    QVERIFY(repository.open(QIODevice::ReadOnly));
+    const QByteArray text = shipped.readAll();
+    QCOMPARE(text, repository.readAll());
+    QVERIFY(text.contains("GNU GENERAL PUBLIC LICENSE"));
+    QVERIFY(text.contains("Version 3, 29 June 2007"));
 }
 
 QTEST_MAIN(TestResources)
