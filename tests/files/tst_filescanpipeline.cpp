@@ -325,6 +325,67 @@ private Q_SLOTS:
         QCOMPARE(aborted.count(), 1);
     }
 
+    // Every file the walk keeps ends with a digest or a row that says why it has
+    // none, and every item the walk could not enter is reported before the walk
+    // ends: a file gone before it was read, a kernel file, a symbolic link loop.
+    void nothingIsLeftOutInSilence()
+    {
+        const QString kernelFile = QStringLiteral("/proc/self/status");
+        if (!QFileInfo::exists(kernelFile))
+            QSKIP("no /proc here to name a file of a pseudo file system");
+        const QString root = makeTree(3);
+        const QString gone = root + QStringLiteral("/d0/f1.txt");
+        const QString loop = m_dir->filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(loop + QStringLiteral("2"), loop));
+        QVERIFY(QFile::link(loop, loop + QStringLiteral("2")));
+        FileScanPipeline *pipeline = m_pipeline.get();
+
+        QStringList order;
+        connect(pipeline, &FileScanPipeline::folderUnreadable, this,
+                [&order](const QString &path, const QString &reason) {
+                    order << QStringLiteral("folder %1: %2").arg(path, reason);
+                });
+        connect(pipeline, &FileScanPipeline::fileUnreadable, this,
+                [&order](const QString &path, const QString &reason) {
+                    order << QStringLiteral("file %1: %2").arg(path, reason);
+                });
+        connect(pipeline, &FileScanPipeline::walkFinished, this, [&order] { order << "walked"; });
+        // Removed after the walk found it and before it is read.
+        connect(pipeline, &FileScanPipeline::digestStarting, this,
+                [&gone] { QVERIFY(QFile::remove(gone)); });
+        QList<QString> asked;
+        connect(pipeline, &FileScanPipeline::queryRequested, this,
+                [&](const QList<QString> &digests) {
+                    asked = digests;
+                    for (const QString &answer : answersFor(digests, 3))
+                        pipeline->applyAnswer(answer);
+                    pipeline->handleQueryFinished();
+                });
+        QSignalSpy finished(pipeline, &FileScanPipeline::finished);
+        QVERIFY(pipeline->start({root, kernelFile, loop}, FileScanPipeline::FullScan));
+        QVERIFY(finished.wait(ScanTimeout));
+
+        QCOMPARE(
+            order,
+            (QStringList{QStringLiteral("folder %1: Too many levels of symbolic links").arg(loop),
+                         QStringLiteral("walked"),
+                         QStringLiteral("file %1: No such file or directory").arg(gone)}));
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(pipeline->filesFound(), qint64(4));
+        QCOMPARE(pipeline->filesDigested(), qint64(4));
+        QSqlQuery rows;
+        QVERIFY(rows.exec(QStringLiteral("SELECT path, check_state, status FROM items WHERE "
+                                         "check_state != 4 ORDER BY status")));
+        QList<QStringList> unchecked;
+        while (rows.next())
+            unchecked.append(
+                {rows.value(0).toString(), rows.value(1).toString(), rows.value(2).toString()});
+        QCOMPARE(unchecked,
+                 (QList<QStringList>{{kernelFile, "2", "Skipped: On a pseudo file system (proc)."},
+                                     {gone, "2", "Unable to open file."}}));
+        QCOMPARE(count(QStringLiteral("check_state = 4")), 2);
+    }
+
     // A walk that keeps nothing ends the scan, then says so; nothing is asked.
     void emptyWalkEndsBeforeItSaysSo()
     {
