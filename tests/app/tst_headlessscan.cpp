@@ -561,6 +561,10 @@ private Q_SLOTS:
         QString summary;
         const QList<Verdict> found = verdicts(QStringLiteral("text"), result.out, &summary);
         QCOMPARE(found, (QList<Verdict>{{file, QStringLiteral("unreadable"), -2}}));
+        // The system's reason goes to standard error.
+        QVERIFY2(result.err.contains("winorvex: cannot read '" + file.toUtf8() +
+                                     "': Permission denied\n"),
+                 result.err.constData());
         QVERIFY2(summary.startsWith(QLatin1String("The scan of \"locked.txt\" took ")),
                  qPrintable(summary));
         QVERIFY2(summary.endsWith(QLatin1String(" and it could not be checked.")),
