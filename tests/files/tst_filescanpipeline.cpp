@@ -1,3 +1,4 @@
+#include "files/digestcalculator.h"
 #include "files/filescanlog.h"
 #include "files/filescanpipeline.h"
 #include "files/slicedrelay.h"
@@ -120,6 +121,7 @@ private Q_SLOTS:
         m_model = std::make_unique<SqlModel>();
         m_pipeline = std::make_unique<FileScanPipeline>(m_model.get());
         Clock::setTestWaitDivisor(100);
+        DigestCalculator::setSharedChunkCounter(0);
     }
 
     void cleanup()
@@ -384,6 +386,55 @@ private Q_SLOTS:
                  (QList<QStringList>{{kernelFile, "2", "Skipped: On a pseudo file system (proc)."},
                                      {gone, "2", "Unable to open file."}}));
         QCOMPARE(count(QStringLiteral("check_state = 4")), 2);
+    }
+
+    // A file written to while it is read has no digest (it would be of a
+    // mixture): its row says so, it is not checked and nothing is asked for it.
+    void fileChangedWhileReadIsNotChecked()
+    {
+        const QString changing = m_dir->filePath(QStringLiteral("changing.bin"));
+        {
+            QFile file(changing);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(QByteArray(3 * 1024 * 1024, 'x')) == 3 * 1024 * 1024);
+        }
+        FileScanPipeline *pipeline = m_pipeline.get();
+        // The first paced progress report comes after the first chunk of the
+        // file, right after the report of 0 at the start; the file grows then,
+        // on the worker's thread, while it is being read.
+        DigestCalculator::setSharedChunkCounter(1001);
+        int reports = 0;
+        bool appended = false;
+        connect(
+            pipeline->digestWorker(), &ProgressInterface::progressValue, this,
+            [&](int) {
+                if (++reports == 2) {
+                    QFile file(changing);
+                    appended = file.open(QIODevice::Append) && file.write("more") == 4;
+                }
+            },
+            Qt::DirectConnection);
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(
+                QStringLiteral("DigestCalculator: '%1' changed while it was read.").arg(changing)));
+        QTest::ignoreMessage(QtWarningMsg,
+                             "DigestCalculator: 1 files changed while they were read.");
+        QSignalSpy queries(pipeline, &FileScanPipeline::queryRequested);
+        QSignalSpy finished(pipeline, &FileScanPipeline::finished);
+        QVERIFY(pipeline->start({changing}, FileScanPipeline::FullScan));
+        QVERIFY(finished.wait(ScanTimeout));
+        QVERIFY(appended);
+        QCOMPARE(queries.count(), 0);
+        QCOMPARE(pipeline->filesDigested(), qint64(1));
+        QSqlQuery rows;
+        QVERIFY(rows.exec(QStringLiteral("SELECT path, md5, check_state, status FROM items")));
+        QVERIFY(rows.next());
+        QCOMPARE(rows.value(0).toString(), changing);
+        QVERIFY(rows.value(1).isNull());
+        QCOMPARE(rows.value(2).toInt(), 2);
+        QCOMPARE(rows.value(3).toString(), QStringLiteral("Changed while it was scanned."));
+        QVERIFY(!rows.next());
     }
 
     // A walk that keeps nothing ends the scan, then says so; nothing is asked.
