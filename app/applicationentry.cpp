@@ -3,6 +3,8 @@
 #include "app/headlessscan.h"
 #include "app/mainwindow.h"
 #include "platform/elevation.h"
+#include "platform/filename.h"
+#include "platform/filestatus.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -23,16 +25,18 @@ ApplicationEntry::CommandLinePaths ApplicationEntry::pathsToScan(const QStringLi
     for (const QString &argument : arguments.mid(1)) {
         if (argument == QLatin1String("/minimize"))
             continue;
+        // A file manager may pass URLs; their percent-encoded bytes name the
+        // file, whatever they hold.
         const QUrl url(argument);
-        const QString path = url.isLocalFile() ? url.toLocalFile() : argument;
-        const QFileInfo item(path);
-        if (!path.isEmpty() && item.exists()) {
-            paths.items << item;
+        const QString given = url.isLocalFile() ? FileName::fromLocalFileUrl(url) : argument;
+        const QString path = FileName::absolute(given);
+        if (!path.isEmpty() && FileStatus::of(path).exists()) {
+            paths.items << QFileInfo(path);
             continue;
         }
-        qWarning().noquote()
-            << QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(argument);
-        paths.missing << (path.isEmpty() ? argument : path);
+        qWarning().noquote() << QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'")
+                                    .arg(FileName::readable(argument));
+        paths.missing << (given.isEmpty() ? argument : given);
     }
     return paths;
 }
@@ -63,7 +67,8 @@ int ApplicationEntry::run(int argc, char **argv)
     else
         window->show();
 
-    const CommandLinePaths paths = pathsToScan(QCoreApplication::arguments());
+    // QCoreApplication::arguments() has decoded the names lossily.
+    const CommandLinePaths paths = pathsToScan(FileName::fromArguments(argc, argv));
     QTimer::singleShot(0, window.get(), [&window, paths] {
         // Started by pkexec for an instance that waits to close: this one runs.
         Elevation::announceStarted();

@@ -7,6 +7,8 @@
 #include "files/filescanpipeline.h"
 #include "files/slicedrelay.h"
 #include "files/sqlmodel.h"
+#include "platform/descriptorwriter.h"
+#include "platform/filename.h"
 #include "platform/filestatus.h"
 #include "platform/serveraddress.h"
 #include "platform/stopsignalwatcher.h"
@@ -20,7 +22,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileDevice>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -55,31 +56,6 @@ bool isHeadlessOption(const QString &argument)
     return options.contains(argument);
 }
 
-// One line per file, whatever bytes the file's name holds: control characters
-// (a line break in a name could forge a verdict line) and the backslash that
-// introduces their escapes are written as C escapes.
-QString lineSafe(const QString &text)
-{
-    QString safe;
-    safe.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t code = c.unicode();
-        if (code == u'\\')
-            safe += QStringLiteral("\\\\");
-        else if (code == u'\n')
-            safe += QStringLiteral("\\n");
-        else if (code == u'\r')
-            safe += QStringLiteral("\\r");
-        else if (code == u'\t')
-            safe += QStringLiteral("\\t");
-        else if (code < 0x20 || code == 0x7f || (code >= 0x80 && code < 0xa0))
-            safe += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
-        else
-            safe += c;
-    }
-    return safe;
-}
-
 // The scan log's sentence as plain text. Only the single-file sentence has
 // tags, "<b>" and "</b>" around its last words, after the file's name (which
 // may itself hold "<b>"); any other sentence is plain already.
@@ -105,6 +81,13 @@ QJsonValue jsonText(const QVariant &value)
 QJsonValue jsonInteger(const QVariant &value)
 {
     return value.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(value.toLongLong());
+}
+
+// A name for a line of output: one line whatever bytes it holds (a line break
+// in a name could forge a verdict line), bytes that are not text as \xNN.
+QString shown(const QString &path)
+{
+    return FileName::readable(path);
 }
 } // namespace
 
@@ -173,10 +156,7 @@ HeadlessScan::~HeadlessScan()
 
 bool HeadlessScan::handlesArguments(int argc, char **argv)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return handlesArguments(arguments);
+    return handlesArguments(FileName::fromArguments(argc, argv));
 }
 
 bool HeadlessScan::handlesArguments(const QStringList &arguments)
@@ -204,7 +184,9 @@ int HeadlessScan::run(int &argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("WinOrvex"));
     QCoreApplication::setApplicationVersion(ApplicationVersion);
-    const QStringList arguments = QCoreApplication::arguments();
+    // Paths are bytes: QCoreApplication::arguments() would decode a name that
+    // is not UTF-8 lossily, and the file could not be found by it.
+    const QStringList arguments = FileName::fromArguments(argc, argv);
 
     // The workers' log lines are for developers; standard error carries this
     // mode's own messages. --verbose (or QT_LOGGING_RULES) brings them back.
@@ -213,9 +195,10 @@ int HeadlessScan::run(int &argc, char **argv)
         QLoggingCategory::setFilterRules(
             QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
 
-    QFile out;
+    // Standard output says why a write failed, a closed pipe included.
+    DescriptorWriter out(STDOUT_FILENO);
     QFile err;
-    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
+    if (!out.open(QIODevice::WriteOnly) ||
         !err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
                   QFileDevice::DontCloseHandle))
         return Failed;
@@ -228,9 +211,7 @@ int HeadlessScan::run(int &argc, char **argv)
     connect(&scan, &HeadlessScan::finished, &app,
             [](int status) { QCoreApplication::exit(status); });
     QTimer::singleShot(0, &scan, [&scan, arguments] { scan.start(arguments); });
-    const int status = QCoreApplication::exec();
-    out.flush();
-    return status;
+    return QCoreApplication::exec();
 }
 
 bool HeadlessScan::parse(const QStringList &arguments, QStringList *paths)
@@ -241,8 +222,9 @@ bool HeadlessScan::parse(const QStringList &arguments, QStringList *paths)
            "walked, every file is digested (MD5 and SHA-1) and its MD5 is looked up in the "
            "hash registry (%1, set WINORVEX_REGISTRY=host:port to use another).\n\n"
            "Exit status: 0 nothing malicious found, 1 malware found, 2 an error (a path that "
-           "does not exist, a file that could not be read, the registry could not be reached, "
-           "or the scan was stopped with Ctrl+C or SIGTERM).\n\n"
+           "cannot be reached, a file or folder that could not be read, a file that was "
+           "skipped or changed while it was read, the registry could not be reached, or the "
+           "scan was stopped with Ctrl+C or SIGTERM).\n\n"
            "Without --scan, --help or --version, winorvex opens its window.")
             .arg(registryAddressText()));
     const QCommandLineOption help = parser.addHelpOption();
@@ -323,13 +305,15 @@ void HeadlessScan::start(const QStringList &arguments)
     for (const QString &path : std::as_const(paths)) {
         const FileStatus status = FileStatus::of(path);
         if (!status.exists()) {
-            message(tr("%1: cannot access '%2': No such file or directory")
-                        .arg(ProgramName, lineSafe(path)));
+            // The system's reason: a symbolic link loop or a folder on the way
+            // that may not be entered is no missing file.
+            message(tr("%1: cannot access '%2': %3")
+                        .arg(ProgramName, shown(path), status.errorString()));
             m_pathErrors = true;
         } else if (!status.isRegular() && !status.isDirectory()) {
             // A FIFO or a device would never end, or block, when read.
             message(tr("%1: '%2' is neither a regular file nor a folder; skipped")
-                        .arg(ProgramName, lineSafe(path)));
+                        .arg(ProgramName, shown(path)));
             m_pathErrors = true;
         } else {
             scannable.append(path);
@@ -360,10 +344,22 @@ void HeadlessScan::startScan(const QStringList &paths)
     });
     connect(pipeline, &FileScanPipeline::finished, this, &HeadlessScan::finishScan);
     connect(pipeline, &FileScanPipeline::aborted, this, &HeadlessScan::finishScan);
+    // Nothing the walk could not see into, and no file it could not read,
+    // passes in silence: each is named as it comes and the scan is not clean.
+    connect(pipeline, &FileScanPipeline::folderUnreadable, this,
+            [this](const QString &path, const QString &reason) {
+                message(
+                    tr("%1: cannot read folder '%2': %3").arg(ProgramName, shown(path), reason));
+                m_folderErrors = true;
+            });
+    connect(pipeline, &FileScanPipeline::fileUnreadable, this,
+            [this](const QString &path, const QString &reason) {
+                message(tr("%1: cannot read '%2': %3").arg(ProgramName, shown(path), reason));
+            });
 
     QList<QString> items;
     for (const QString &path : paths)
-        items.append(QFileInfo(path).absoluteFilePath());
+        items.append(FileName::absolute(path));
     m_singleFile = items.size() == 1 && FileStatus::of(items.first()).isRegular();
 
     m_state = State::Scanning;
@@ -378,20 +374,10 @@ void HeadlessScan::handleDigestStarting(QList<QString> paths)
 {
     if (!paths.isEmpty() || !m_session)
         return;
-    const DriveScanner &scanner = *m_session->pipeline->driveScanner();
-    const QList<QString> folders = scanner.directories();
-    if (folders.isEmpty())
-        return;
-    const QString names = lineSafe(folders.join(QStringLiteral(", ")));
-    if (scanner.scanType() == DriveScanner::QuickScan)
-        message(tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA Quick Scan "
-                   "may not scan all files on a drive.\nPlease run a Full Scan to scan every "
-                   "file on a drive.")
-                    .arg(names));
-    else if (folders.size() > 1)
-        message(tr("The directories '%1' don't contain any files.").arg(names));
-    else
-        message(tr("The directory '%1' doesn't contain any files.").arg(names));
+    // Scan items that could not be read were named when the walk met them.
+    const QString text = m_session->pipeline->scanLog()->emptyScanText(false);
+    if (!text.isEmpty())
+        message(text);
 }
 
 void HeadlessScan::sendDigestsToOrvex(QList<QString> digests)
@@ -500,7 +486,7 @@ void HeadlessScan::finishScan()
         status = Failed;
     else if (s.model->maliciousEntryCount() > 0)
         status = MalwareFound;
-    else if (m_pathErrors || m_outputFailed ||
+    else if (m_pathErrors || m_folderErrors || m_outputFailed ||
              s.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE check_state IS NOT %2")
                          .arg(ItemsTable)
                          .arg(int(Checked))) > 0)
@@ -534,8 +520,9 @@ void HeadlessScan::writeResults()
         m_outputFailed = true;
         message(tr("%1: could not write the results: %2").arg(ProgramName, m_out->errorString()));
     }
+    // The scan log shows names readably already.
     if (m_format != Format::Text && m_progressShown && !m_summary.isEmpty())
-        message(lineSafe(plainSentence(m_summary, m_singleFile)));
+        message(plainSentence(m_summary, m_singleFile));
 }
 
 void HeadlessScan::writeText(QTextStream &out)
@@ -555,14 +542,14 @@ void HeadlessScan::writeText(QTextStream &out)
         // A file found but never answered has no status of its own.
         const QString status =
             statusValue.isNull() ? orvexCheckStateText(NotChecked) : statusValue.toString();
-        QString line = QStringLiteral("%1: %2").arg(lineSafe(rows.value(0).toString()), status);
+        QString line = QStringLiteral("%1: %2").arg(shown(rows.value(0).toString()), status);
         const QVariant rate = rows.value(1);
         if (state.toInt() == Checked && !rate.isNull() && rate.toInt() > 0)
             line += tr(" (detection rate %1%)").arg(rate.toInt());
         out << line << '\n';
     }
     if (!m_summary.isEmpty())
-        out << lineSafe(plainSentence(m_summary, m_singleFile)) << '\n';
+        out << plainSentence(m_summary, m_singleFile) << '\n';
 }
 
 void HeadlessScan::writeDelimited(QTextStream &out, int exportType)
@@ -598,7 +585,14 @@ void HeadlessScan::writeJson(QTextStream &out)
     while (rows.next()) {
         QJsonObject file;
         file.insert(QStringLiteral("name"), jsonText(rows.value(0)));
+        // The path as stored is valid UTF-8 whatever the name holds: bytes
+        // that are not UTF-8 stand as code points U+EF80 to U+EFFF. Where
+        // the name needed that, the real bytes come along too.
+        const QString path = rows.value(1).toString();
         file.insert(QStringLiteral("path"), jsonText(rows.value(1)));
+        if (!FileName::isPlain(path))
+            file.insert(QStringLiteral("path_bytes"),
+                        QString::fromLatin1(FileName::toBytes(path).toBase64()));
         file.insert(QStringLiteral("md5"), jsonText(rows.value(2)));
         file.insert(QStringLiteral("sha1"), jsonText(rows.value(3)));
         file.insert(QStringLiteral("bytes"), jsonInteger(rows.value(4)));
@@ -612,8 +606,6 @@ void HeadlessScan::writeJson(QTextStream &out)
         if (!first)
             out << ",\n";
         first = false;
-        // Names that were not valid UTF-8 reach here with replacement
-        // characters, so the document is always valid UTF-8.
         out << "    " << QString::fromUtf8(element);
     }
     out << (first ? "]\n" : "\n]\n");
@@ -660,7 +652,7 @@ void HeadlessScan::showProgress()
                        .arg(pipeline->filesDigested())
                        .arg(pipeline->answersApplied());
     if (!m_status.isEmpty())
-        line += QStringLiteral(" - ") + lineSafe(m_status);
+        line += QStringLiteral(" - ") + shown(m_status);
     m_err->write("\r\033[K" + line.toUtf8());
     m_progressDrawn = true;
 }

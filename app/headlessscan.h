@@ -98,6 +98,7 @@ private:
     bool m_stopRequested = false;
     bool m_registryFailed = false;
     bool m_pathErrors = false;
+    bool m_folderErrors = false;
     bool m_outputFailed = false;
     bool m_singleFile = false;
     int m_exitStatus = NothingMalicious;

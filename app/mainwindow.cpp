@@ -6,6 +6,8 @@
 #include "files/slicedrelay.h"
 #include "files/userprompt.h"
 #include "platform/elevation.h"
+#include "platform/filename.h"
+#include "platform/filestatus.h"
 #include "platform/platforminfo.h"
 #include "platform/systemtray.h"
 #include "processes/processmonitor.h"
@@ -28,6 +30,8 @@
 #include <QStyle>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
+
+#include <cerrno>
 
 bool MainWindow::s_adminInfoShown = false;
 bool MainWindow::s_minimizeMessagePending = true;
@@ -188,11 +192,34 @@ void MainWindow::openCommandLinePaths(const QList<QFileInfo> &items, const QStri
         m_fileTab->handleFilesAndDirectoriesDrop(items);
     if (missing.isEmpty())
         return;
-    const QString text = missing.size() == 1
-                             ? tr("This file or folder does not exist and was not scanned:\n\n%1")
-                                   .arg(missing.first())
-                             : tr("These files or folders do not exist and were not scanned:\n\n%1")
-                                   .arg(missing.join(QLatin1Char('\n')));
+    // Names as people read them. A path that is there but cannot be reached
+    // (a symbolic link loop, a folder on the way that may not be entered)
+    // gets the system's reason rather than "does not exist".
+    QStringList names;
+    QStringList reasons;
+    bool allMissing = true;
+    for (const QString &path : missing) {
+        const FileStatus status = FileStatus::of(FileName::absolute(path));
+        allMissing = allMissing && (status.error() == ENOENT || status.error() == ENOTDIR);
+        names << FileName::readable(path);
+        reasons << tr("%1: %2").arg(names.last(), status.errorString());
+    }
+    QString text;
+    if (allMissing) {
+        const QString list = names.join(QLatin1Char('\n'));
+        text =
+            missing.size() == 1
+                ? tr("This file or folder does not exist and was not scanned:\n\n%1").arg(list)
+                : tr("These files or folders do not exist and were not scanned:\n\n%1").arg(list);
+    } else {
+        const QString list = reasons.join(QLatin1Char('\n'));
+        text = missing.size() == 1
+                   ? tr("This file or folder could not be reached and was not scanned:\n\n%1")
+                         .arg(list)
+                   : tr("These files or folders could not be reached and were not "
+                        "scanned:\n\n%1")
+                         .arg(list);
+    }
     UserPrompt::warning(this, tr("Scan Files"), text);
 }
 

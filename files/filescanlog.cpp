@@ -4,13 +4,14 @@
 #include "files/sqlmodel.h"
 #include "platform/clock.h"
 #include "platform/fileicon.h"
+#include "platform/filename.h"
 #include "platform/fileproperties.h"
+#include "platform/filestatus.h"
 #include "registry/orvexcheckstate.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QSqlQuery>
@@ -105,16 +106,19 @@ QString FileScanLog::targetText() const
         m_driveScanner ? m_driveScanner->directories() : QList<QString>();
     if (folders.size() == 1) {
         const QString folder = folders.first();
+        // Shown as people read names: bytes that are not text as \xNN.
+        const QString shown = FileName::readable(folder);
         if (m_isVolumeRoot(folder))
-            return tr("the root directory \"%1\"").arg(folder);
-        return tr("the directory \"%1\"").arg(folder);
+            return tr("the root directory \"%1\"").arg(shown);
+        return tr("the directory \"%1\"").arg(shown);
     }
     if (folders.size() > 1)
         return tr("the %1 directories").arg(folders.size());
 
     const QList<QString> drives = m_driveScanner ? m_driveScanner->drives() : QList<QString>();
     if (drives.size() == 1)
-        return tr("\"%1\"").arg(QFileInfo(drives.first()).fileName());
+        return tr("\"%1\"").arg(
+            FileName::readable(drives.first().mid(drives.first().lastIndexOf(u'/') + 1)));
     if (drives.size() > 1)
         return tr("%1 files").arg(drives.size());
     return QStringLiteral("(unknown)");
@@ -154,12 +158,78 @@ void FileScanLog::summarise(bool aborted)
                             maliciousFound == 1 ? QString() : QStringLiteral("s"),
                             locale.toString(filesScanned));
     }
+    const QString unreadable = unreadableFoldersText();
+    if (!unreadable.isEmpty())
+        sentence += u' ' + unreadable;
     qDebug().noquote() << QStringLiteral("[SCAN TIMING] %1").arg(sentence);
 
     QPixmap icon = iconFromScanDirectories();
     Q_EMIT scanSummary(sentence);
     Q_EMIT scanStatistics(maliciousFound);
     Q_EMIT scanIcon(icon);
+}
+
+QString FileScanLog::unreadableFoldersText() const
+{
+    if (!m_driveScanner)
+        return QString();
+    const QList<DriveScanner::UnreadableFolder> folders = m_driveScanner->unreadableFolders();
+    for (const DriveScanner::UnreadableFolder &folder : folders)
+        qWarning().noquote() << QStringLiteral("FileScanLog::summarise() could not read '%1': %2")
+                                    .arg(FileName::readable(folder.path), folder.reason);
+    if (folders.isEmpty())
+        return QString();
+    if (folders.size() == 1)
+        return tr("1 folder could not be read.");
+    return tr("%L1 folders could not be read.").arg(folders.size());
+}
+
+QString FileScanLog::emptyScanText(bool withUnreadableItems) const
+{
+    if (!m_driveScanner)
+        return QString();
+    // A scan item that could not be read is not empty: it was never seen into.
+    QList<DriveScanner::UnreadableFolder> unreadableItems;
+    QStringList unreadablePaths;
+    const QList<QString> items = m_driveScanner->drives();
+    for (const DriveScanner::UnreadableFolder &folder : m_driveScanner->unreadableFolders()) {
+        const QString path = FileName::absolute(folder.path);
+        for (const QString &item : items) {
+            if (FileName::absolute(item) == path) {
+                unreadableItems.append(folder);
+                unreadablePaths.append(path);
+                break;
+            }
+        }
+    }
+    QStringList empty;
+    for (const QString &folder : m_driveScanner->directories()) {
+        if (!unreadablePaths.contains(FileName::absolute(folder)))
+            empty.append(FileName::readable(folder));
+    }
+
+    QStringList paragraphs;
+    if (!empty.isEmpty()) {
+        const QString names = empty.join(QStringLiteral(", "));
+        if (m_driveScanner->scanType() == DriveScanner::QuickScan)
+            paragraphs << tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA "
+                             "Quick Scan may not scan all files on a drive.\nPlease run a Full "
+                             "Scan to scan every file on a drive.")
+                              .arg(names);
+        else if (empty.size() > 1)
+            paragraphs << tr("The directories '%1' don't contain any files.").arg(names);
+        else
+            paragraphs << tr("The directory '%1' doesn't contain any files.").arg(names);
+    }
+    if (withUnreadableItems) {
+        QStringList lines;
+        for (const DriveScanner::UnreadableFolder &folder : std::as_const(unreadableItems))
+            lines << tr("The directory '%1' could not be read: %2.")
+                         .arg(FileName::readable(folder.path), folder.reason);
+        if (!lines.isEmpty())
+            paragraphs << lines.join(u'\n');
+    }
+    return paragraphs.join(QStringLiteral("\n\n"));
 }
 
 qint64 FileScanLog::lastRowId() const
@@ -204,7 +274,7 @@ QPixmap FileScanLog::iconFromScanDirectories() const
             return icon;
     }
     for (const QString &drive : m_driveScanner->drives()) {
-        const QPixmap icon = systemIconFromFile(drive, QFileInfo(drive).isDir());
+        const QPixmap icon = systemIconFromFile(drive, FileStatus::of(drive).isDirectory());
         if (!icon.isNull())
             return icon;
     }

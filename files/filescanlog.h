@@ -32,6 +32,12 @@ public:
     // "1 day, 2 hours, 1 second"; "0 seconds" for none.
     static QString durationText(qint64 seconds);
 
+    // What a scan that kept no file tells the user of its folders: those that
+    // hold no file it keeps and, when asked, the scan items it could not read
+    // at all (a command line names those as it meets them). Empty when there
+    // is nothing to say.
+    QString emptyScanText(bool withUnreadableItems) const;
+
 Q_SIGNALS:
     // The sentence may hold the HTML tags <b> and </b>.
     void scanSummary(QString p_summary);
@@ -47,6 +53,9 @@ public Q_SLOTS:
 private:
     void summarise(bool aborted);
     QString targetText() const;
+    // "2 folders could not be read."; empty when every folder was read. The
+    // folders themselves go to the log.
+    QString unreadableFoldersText() const;
     // The largest row id of the file table (0 for none).
     qint64 lastRowId() const;
     // Whether the registry answered for the row the single-file scan added.

@@ -68,6 +68,10 @@ void FileScanPipeline::setUpWorkers()
             abortScan();
     });
     connect(scanner, &DriveScanner::scanFinished, this, &FileScanPipeline::handleWalkFinished);
+    connect(scanner, &DriveScanner::folderUnreadable, this, [this](QString path, QString reason) {
+        if (m_phase == Phase::Walking)
+            Q_EMIT folderUnreadable(path, reason);
+    });
 
     // The digests reach the table through the relay, a slice per turn of the
     // event loop and in order, so the end of the list never overtakes the last
@@ -82,6 +86,7 @@ void FileScanPipeline::setUpWorkers()
         m_model->setUnableToOpenFile(path);
         ++m_filesDigested;
     });
+    forwardFilesWithoutDigest();
     relay->forward(digests, &DigestCalculator::digestsFound,
                    [this](const QList<QString> &md5s) { handleDigestsFound(md5s); });
     relay->forward(digests, &ProgressInterface::userStopped, [this] {
@@ -94,6 +99,27 @@ void FileScanPipeline::setUpWorkers()
                    [this](int maximum) { Q_EMIT progressMaximum(maximum); });
     relay->forward(digests, &ProgressInterface::progressValue,
                    [this](int value) { Q_EMIT progressValue(value); });
+}
+
+void FileScanPipeline::forwardFilesWithoutDigest()
+{
+    // In order with the digests, through the same relay: every file the walk
+    // kept ends with a digest or a row that says why it has none.
+    DigestCalculator *digests = m_digestWorker.get();
+    SlicedRelay *relay = m_digestRelay;
+    relay->forward(digests, &DigestCalculator::fileUnreadable,
+                   [this](const QString &path, const QString &reason) {
+                       Q_EMIT fileUnreadable(path, reason);
+                   });
+    relay->forward(digests, &DigestCalculator::fileSkipped,
+                   [this](const QString &path, const QString &reason) {
+                       m_model->setFileSkipped(path, reason);
+                       ++m_filesDigested;
+                   });
+    relay->forward(digests, &DigestCalculator::fileChangedWhileRead, [this](const QString &path) {
+        m_model->setFileChangedWhileRead(path);
+        ++m_filesDigested;
+    });
 }
 
 bool FileScanPipeline::isBusy() const

@@ -68,6 +68,12 @@ Q_SIGNALS:
     void queryRequested(QList<QString> digests);
     // The registry query under way must stop: the scan was stopped.
     void queryStopRequested();
+    // A folder the walk could not read or enter (a scan item itself
+    // included), in order with the files; the drive scanner lists them all.
+    void folderUnreadable(QString path, QString reason);
+    // A file that could not be opened or read, with the system's reason; its
+    // row ends as unable to open.
+    void fileUnreadable(QString path, QString reason);
     void progressStatus(QString status);
     void progressMaximum(int maximum);
     void progressValue(int value);
@@ -103,6 +109,7 @@ public Q_SLOTS:
 
 private:
     void setUpWorkers();
+    void forwardFilesWithoutDigest();
     void handleWalkFinished();
     void handleDigestsFound(const QList<QString> &digests);
     void flushFoundFiles();

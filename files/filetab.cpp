@@ -10,6 +10,7 @@
 #include "files/userprompt.h"
 #include "platform/clock.h"
 #include "platform/fileicon.h"
+#include "platform/filename.h"
 #include "platform/fileproperties.h"
 #include "views/scansummarywidget.h"
 
@@ -285,9 +286,11 @@ void FileTab::startScan(const QList<QFileInfo> &items, int scanType)
     ui->progressBar_file_drive_scan->setMinimum(0);
     resetProgressBar();
 
+    // Items hold lossless paths (FileName); QFileInfo would read a relative
+    // one from a lossily decoded working folder.
     QList<QString> drives;
     for (const QFileInfo &item : items)
-        drives.append(item.absoluteFilePath());
+        drives.append(FileName::absolute(item.filePath()));
     m_pipeline->start(drives, scanType);
 }
 
@@ -315,9 +318,10 @@ void FileTab::userScanFiles()
     if (files.isEmpty())
         return;
     m_lastFolder = QFileInfo(files.first()).absolutePath();
+    // The dialog's answers are decoded text; scans take the lossless form.
     QList<QFileInfo> items;
     for (const QString &file : files)
-        items.append(QFileInfo(file));
+        items.append(QFileInfo(FileName::fromUnicode(file)));
     startScan(items, FullScan);
 }
 
@@ -328,7 +332,7 @@ void FileTab::userScanFolder()
     if (folder.isEmpty())
         return;
     m_lastFolder = folder;
-    startScan({QFileInfo(folder)}, FullScan);
+    startScan({QFileInfo(FileName::fromUnicode(folder))}, FullScan);
 }
 
 void FileTab::userStopScan()
@@ -446,18 +450,9 @@ void FileTab::showScanAborted()
 
 void FileTab::showEmptyScanMessage()
 {
-    const QString folders = driveScanner()->directories().join(QStringLiteral(", "));
-    QString text;
-    if (driveScanner()->scanType() == DriveScanner::QuickScan)
-        text = tr("The Quick Scan of '%1' didn't find any interesting files.\n\nA Quick Scan may "
-                  "not scan all files on a drive.\nPlease run a Full Scan to scan every file on "
-                  "a drive.")
-                   .arg(folders);
-    else if (driveScanner()->directories().size() > 1)
-        text = tr("The directories '%1' don't contain any files.").arg(folders);
-    else
-        text = tr("The directory '%1' doesn't contain any files.").arg(folders);
-    UserPrompt::information(this, tr("Scan Information"), text);
+    const QString text = scanLog()->emptyScanText(true);
+    if (!text.isEmpty())
+        UserPrompt::information(this, tr("Scan Information"), text);
 }
 
 // --- the table and its actions -------------------------------------------------

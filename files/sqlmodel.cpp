@@ -411,6 +411,24 @@ void SqlModel::setUnableToOpenFile(QString p_path)
     exec(m_updateUnableToOpen);
 }
 
+void SqlModel::setFileSkipped(QString p_path, QString p_reason)
+{
+    joinWriteBatch();
+    m_updateUnableToOpen.addBindValue(int(UnableToCheck));
+    m_updateUnableToOpen.addBindValue(tr("Skipped: %1.").arg(p_reason));
+    m_updateUnableToOpen.addBindValue(p_path);
+    exec(m_updateUnableToOpen);
+}
+
+void SqlModel::setFileChangedWhileRead(QString p_path)
+{
+    joinWriteBatch();
+    m_updateUnableToOpen.addBindValue(int(UnableToCheck));
+    m_updateUnableToOpen.addBindValue(tr("Changed while it was scanned."));
+    m_updateUnableToOpen.addBindValue(p_path);
+    exec(m_updateUnableToOpen);
+}
+
 void SqlModel::setUnableToCheck(QString p_md5)
 {
     joinWriteBatch();

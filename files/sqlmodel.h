@@ -87,6 +87,10 @@ public Q_SLOTS:
     void addFiles(QList<QString> p_paths, int p_scan_type);
     void setDigestData(QString p_packed_data);
     void setUnableToOpenFile(QString p_path);
+    // Files the digest worker left without a digest on purpose: not checked,
+    // each with a status that says why.
+    void setFileSkipped(QString p_path, QString p_reason);
+    void setFileChangedWhileRead(QString p_path);
     // Every row of this MD5 digest: the registry could not be asked about it.
     void setUnableToCheck(QString p_md5);
     void setOrvexDataPacked(QString p_packed_data);

@@ -1,5 +1,8 @@
 #include "widgets/filedroparea.h"
 
+#include "platform/filename.h"
+#include "platform/filestatus.h"
+
 #include <QDebug>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -93,14 +96,16 @@ void FileDropArea::dropEvent(QDropEvent *event)
     event->acceptProposedAction();
     QList<QFileInfo> items;
     for (const QUrl &url : data->urls()) {
-        const QString path = url.toLocalFile();
-        qDebug().noquote()
-            << QStringLiteral("FileDropArea::dropEvent() accepted item '%1'").arg(path);
-        const QFileInfo info(path);
-        // Only what a scan can read: folders and regular files. Remote URLs map to
-        // an empty path; pipes and devices would block or never end.
-        if (!path.isEmpty() && (info.isDir() || info.isFile()))
-            items.append(info);
+        // The URL's own bytes name the file: its decoded text loses those of a
+        // name that is not UTF-8. Remote URLs give an empty path.
+        const QString path = FileName::fromLocalFileUrl(url);
+        qDebug().noquote() << QStringLiteral("FileDropArea::dropEvent() accepted item '%1'")
+                                  .arg(FileName::readable(path));
+        // Only what a scan can read: folders and regular files; pipes and
+        // devices would block or never end.
+        const FileStatus status = FileStatus::of(path);
+        if (!path.isEmpty() && (status.isDirectory() || status.isRegular()))
+            items.append(QFileInfo(path));
     }
     emit itemsDropped(items);
 }

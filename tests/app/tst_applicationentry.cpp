@@ -1,8 +1,13 @@
 #include "app/applicationentry.h"
 #include "app/webaddress.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestApplicationEntry : public QObject
 {
@@ -58,6 +63,47 @@ private Q_SLOTS:
         const ApplicationEntry::CommandLinePaths none = ApplicationEntry::pathsToScan({"winorvex"});
         QVERIFY(none.items.isEmpty());
         QVERIFY(none.missing.isEmpty());
+    }
+
+    // The program's arguments are bytes: a name that is not UTF-8, given as a
+    // path (absolute or relative) or as a file URL, is an item to scan; a
+    // symbolic link loop is not there to scan.
+    void pathsToScanKeepEveryByte()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray base = QFile::encodeName(folder.path());
+        const QByteArray raw = base + "/caf\xe9.exe";
+        const QByteArray rawFolder = base + "/d\xff";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        QCOMPARE(::mkdir(rawFolder.constData(), 0755), 0);
+        const auto removeRaw = qScopeGuard([&] {
+            ::unlink(raw.constData());
+            ::rmdir(rawFolder.constData());
+        });
+        const QByteArray loop = base + "/loop";
+        QVERIFY(QFile::link(folder.filePath(QStringLiteral("loop2")), QFile::decodeName(loop)));
+        QVERIFY(QFile::link(QFile::decodeName(loop), folder.filePath(QStringLiteral("loop2"))));
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(folder.path()));
+        const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+        const QByteArray url = "file://" + rawFolder.toPercentEncoding("/");
+        const char *const argv[] = {"winorvex", raw.constData(), "caf\xe9.exe", url.constData(),
+                                    loop.constData()};
+        QTest::ignoreMessage(
+            QtWarningMsg, qPrintable(QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'")
+                                         .arg(QString::fromUtf8(loop))));
+        const ApplicationEntry::CommandLinePaths paths =
+            ApplicationEntry::pathsToScan(FileName::fromArguments(5, argv));
+        QList<QString> items;
+        for (const QFileInfo &item : paths.items)
+            items << item.filePath();
+        QCOMPARE(items, (QList<QString>{FileName::fromBytes(raw), FileName::fromBytes(raw),
+                                        FileName::fromBytes(rawFolder)}));
+        QCOMPARE(paths.missing, QStringList{QString::fromUtf8(loop)});
     }
 
     void webAddressesAreUsable_data()

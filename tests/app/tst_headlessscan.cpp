@@ -1,5 +1,7 @@
 #include "app/headlessscan.h"
+#include "deeptree.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "platform/terminal.h"
 #include "registrytestserver.h"
 #include "testenvironment.h"
@@ -19,6 +21,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -58,29 +61,36 @@ bool byPath(const Verdict &a, const Verdict &b)
     return a.path < b.path;
 }
 
-// The escapes the text format writes so that every file is one line.
-QString unescape(const QString &text)
+// What the output says of a file, from its check state and status.
+QString kindOf(int state, const QString &status)
 {
-    QString plain;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) != u'\\' || i + 1 == text.size()) {
-            plain += text.at(i);
-            continue;
-        }
-        const QChar next = text.at(++i);
-        if (next == u'n')
-            plain += u'\n';
-        else if (next == u'r')
-            plain += u'\r';
-        else if (next == u't')
-            plain += u'\t';
-        else if (next == u'x') {
-            plain += QChar(text.mid(i + 1, 2).toUShort(nullptr, 16));
-            i += 2;
-        } else
-            plain += next;
+    if (state == 4)
+        return status == QLatin1String("Malware detected.") ? QStringLiteral("malicious")
+                                                            : QStringLiteral("clean");
+    if (status == QLatin1String("Unable to open file."))
+        return QStringLiteral("unreadable");
+    if (status.startsWith(QLatin1String("Skipped: ")))
+        return QStringLiteral("skipped");
+    if (status == QLatin1String("Changed while it was scanned."))
+        return QStringLiteral("changed");
+    if (state == 2)
+        return QStringLiteral("unanswered");
+    return QStringLiteral("unchecked");
+}
+
+// A shell command that runs the program with its arguments and then one more,
+// made of raw bytes: QProcess can only pass arguments that are text.
+QString withRawArgument(const QByteArray &raw)
+{
+    QString format;
+    for (const char c : raw) {
+        const uchar byte = uchar(c);
+        if (QChar::isLetterOrNumber(byte) && byte < 0x80)
+            format += QLatin1Char(c);
+        else
+            format += QStringLiteral("\\%1").arg(uint(byte), 3, 8, QLatin1Char('0'));
     }
-    return plain;
+    return QStringLiteral("exec \"$0\" \"$@\" \"$(printf '%1')\"").arg(format);
 }
 
 struct Result
@@ -132,13 +142,15 @@ private:
     }
 
     // A name that is not UTF-8 can only be made from bytes.
-    bool makeRawFile(const QByteArray &folder, const QByteArray &name)
+    bool makeRawFile(const QByteArray &folder, const QByteArray &name,
+                     const QByteArray &content = "raw\n")
     {
         const QByteArray file = folder + '/' + name;
         const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0)
             return false;
-        const bool written = ::write(fd, "raw\n", 4) == 4;
+        const bool written =
+            ::write(fd, content.constData(), size_t(content.size())) == ssize_t(content.size());
         ::close(fd);
         return written;
     }
@@ -150,21 +162,29 @@ private:
         return env;
     }
 
+    // rawArgument: a last argument of raw bytes (through the shell), if any.
     Result runWinorvex(const QStringList &arguments, const QProcessEnvironment &env,
-                       bool asNobody = false)
+                       bool asNobody = false, const QByteArray &rawArgument = QByteArray())
     {
         Result result;
         QProcess child;
         child.setProcessEnvironment(env);
-        const QString program = QStringLiteral(WINORVEX_EXECUTABLE);
+        QString program = QStringLiteral(WINORVEX_EXECUTABLE);
+        QStringList programArguments = arguments;
+        if (!rawArgument.isNull()) {
+            programArguments =
+                QStringList{QStringLiteral("-c"), withRawArgument(rawArgument), program} +
+                arguments;
+            program = QStringLiteral("/bin/sh");
+        }
         if (asNobody && ::geteuid() == 0) {
             child.start(QStringLiteral("setpriv"),
                         QStringList{QStringLiteral("--reuid=65534"),
                                     QStringLiteral("--regid=65534"),
                                     QStringLiteral("--clear-groups"), program} +
-                            arguments);
+                            programArguments);
         } else {
-            child.start(program, arguments);
+            child.start(program, programArguments);
         }
         result.ran = child.waitForFinished(40000);
         result.exitCode = child.exitCode();
@@ -204,7 +224,8 @@ private:
         if (format == QLatin1String("text")) {
             static const QRegularExpression line(QStringLiteral(
                 "^(.*): (Malware detected\\.|Not detected as malware\\.|Unable to open file\\.|Not "
-                "checked\\.)(?: \\(detection rate (\\d+)%\\))?$"));
+                "checked\\.|Skipped: .*\\.|Changed while it was scanned\\.|Unable to check "
+                "against malware database\\.)(?: \\(detection rate (\\d+)%\\))?$"));
             QStringList lines = QString::fromUtf8(out).split(u'\n');
             if (!lines.isEmpty() && lines.last().isEmpty())
                 lines.removeLast();
@@ -219,15 +240,15 @@ private:
                     return {};
                 }
                 const QString status = match.captured(2);
-                Verdict verdict{unescape(match.captured(1)), QString(), -2};
-                if (status == QLatin1String("Malware detected."))
-                    verdict.kind = QStringLiteral("malicious");
-                else if (status == QLatin1String("Unable to open file."))
-                    verdict.kind = QStringLiteral("unreadable");
-                else if (status == QLatin1String("Not checked."))
-                    verdict.kind = QStringLiteral("unchecked");
-                else
-                    verdict.kind = QStringLiteral("clean");
+                // The text format shows names readably; read back, they are
+                // the stored form.
+                Verdict verdict{FileName::fromReadable(match.captured(1)), QString(), -2};
+                const bool answered = status == QLatin1String("Malware detected.") ||
+                                      status == QLatin1String("Not detected as malware.");
+                verdict.kind = kindOf(answered                                  ? 4
+                                      : status == QLatin1String("Not checked.") ? 1
+                                                                                : 2,
+                                      status);
                 if (match.hasCaptured(3))
                     verdict.rate = match.captured(3).toInt();
                 found.append(verdict);
@@ -248,8 +269,15 @@ private:
                 const QStringList keys{"name",      "path",        "md5",
                                        "sha1",      "bytes",       "detection_rate",
                                        "last_seen", "check_state", "status"};
-                if (row.keys().size() != keys.size()) {
-                    qWarning() << "unexpected keys" << row.keys();
+                // The raw bytes of a path come along exactly where the path
+                // needed the escapes of its lossless form.
+                const QString path = row.value("path").toString();
+                const bool plain = FileName::isPlain(path);
+                if (row.keys().size() != keys.size() + (plain ? 0 : 1) ||
+                    (!plain &&
+                     QByteArray::fromBase64(row.value("path_bytes").toString().toLatin1()) !=
+                         FileName::toBytes(path))) {
+                    qWarning() << "unexpected keys or bytes" << row;
                     return {};
                 }
                 for (const QString &key : keys) {
@@ -260,15 +288,9 @@ private:
                 }
                 Verdict verdict{row.value("path").toString(), QString(), -2};
                 const int state = row.value("check_state").toInt(-1);
-                const int rate = row.value("detection_rate").toInt(-2);
-                if (state == 4) {
-                    verdict.kind = rate > 0 ? QStringLiteral("malicious") : QStringLiteral("clean");
-                    verdict.rate = rate;
-                } else if (state == 2) {
-                    verdict.kind = QStringLiteral("unreadable");
-                } else {
-                    verdict.kind = QStringLiteral("unchecked");
-                }
+                verdict.kind = kindOf(state, row.value("status").toString());
+                if (state == 4)
+                    verdict.rate = row.value("detection_rate").toInt(-2);
                 if (QFileInfo(verdict.path).fileName() != row.value("name").toString()) {
                     qWarning() << "name and path disagree" << row;
                     return {};
@@ -306,17 +328,12 @@ private:
                 }
                 Verdict verdict{fields.at(3).toString(), QString(), -2};
                 const QString state = fields.at(7).toString();
-                const QString status = fields.at(8).toString();
-                if (state == QLatin1String("Unable to check.")) {
-                    verdict.kind = QStringLiteral("unreadable");
-                } else if (state == QLatin1String("Checked.")) {
-                    verdict.kind = status == QLatin1String("Malware detected.")
-                                       ? QStringLiteral("malicious")
-                                       : QStringLiteral("clean");
+                const int stateNumber = state == QLatin1String("Checked.")           ? 4
+                                        : state == QLatin1String("Unable to check.") ? 2
+                                                                                     : 1;
+                verdict.kind = kindOf(stateNumber, fields.at(8).toString());
+                if (stateNumber == 4)
                     verdict.rate = fields.at(5).toString().toInt();
-                } else {
-                    verdict.kind = QStringLiteral("unchecked");
-                }
                 found.append(verdict);
             }
         }
@@ -544,6 +561,10 @@ private Q_SLOTS:
         QString summary;
         const QList<Verdict> found = verdicts(QStringLiteral("text"), result.out, &summary);
         QCOMPARE(found, (QList<Verdict>{{file, QStringLiteral("unreadable"), -2}}));
+        // The system's reason goes to standard error.
+        QVERIFY2(result.err.contains("winorvex: cannot read '" + file.toUtf8() +
+                                     "': Permission denied\n"),
+                 result.err.constData());
         QVERIFY2(summary.startsWith(QLatin1String("The scan of \"locked.txt\" took ")),
                  qPrintable(summary));
         QVERIFY2(summary.endsWith(QLatin1String(" and it could not be checked.")),
@@ -602,6 +623,183 @@ private Q_SLOTS:
                                      "' doesn't contain any files."),
                  result.err.constData());
         QCOMPARE(m_server->requestCount(), 0);
+    }
+
+    // The EICAR test file under a name with a byte that is not UTF-8 is found
+    // by the walk and, named itself, is scanned too: malware either way, the
+    // name shown readably in text and given back whole by JSON.
+    void eicarUnderANameThatIsNotText_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("named");
+        QTest::newRow("text, found in its folder") << QStringLiteral("text") << false;
+        QTest::newRow("text, named") << QStringLiteral("text") << true;
+        QTest::newRow("json, found in its folder") << QStringLiteral("json") << false;
+        QTest::newRow("json, named") << QStringLiteral("json") << true;
+    }
+
+    void eicarUnderANameThatIsNotText()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, named);
+        const QByteArray folder = QFile::encodeName(path(QStringLiteral("tree")));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("tree"))));
+        const QByteArray raw = folder + "/caf\xe9 eicar.com";
+        QVERIFY(makeRawFile(folder, "caf\xe9 eicar.com", kEicar.toLatin1()));
+        // Qt's own folder removal cannot name it.
+        const auto removeRaw = qScopeGuard([&raw] { ::unlink(raw.constData()); });
+        m_server->setAnswer(QStringLiteral("44d88612fea8a8f36de82e1278abb02f"), kSeen, 66);
+
+        QStringList arguments{QStringLiteral("--scan"), QStringLiteral("--format"), format};
+        if (!named)
+            arguments << path(QStringLiteral("tree"));
+        const Result result =
+            runWinorvex(arguments, environment(), false, named ? raw : QByteArray());
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(!result.err.contains("cannot access"), result.err.constData());
+        const QString lossless = FileName::fromBytes(raw);
+        QCOMPARE(verdicts(format, result.out, nullptr),
+                 asFormatShows({{lossless, QStringLiteral("malicious"), 66}}, format));
+        if (format == QLatin1String("text")) {
+            QVERIFY2(result.out.startsWith(folder + "/caf\\xe9 eicar.com: Malware detected. "
+                                                    "(detection rate 66%)\n"),
+                     result.out.constData());
+            return;
+        }
+        // Any JSON reader gets the name's bytes back.
+        bool ok = false;
+        const QByteArray bytes =
+            python(QStringLiteral("import base64, json, sys\n"
+                                  "rows = json.loads(sys.stdin.buffer.read().decode('utf-8'))\n"
+                                  "print(base64.b64decode(rows[0]['path_bytes']).hex())\n"),
+                   result.out, &ok);
+        QVERIFY(ok);
+        QCOMPARE(bytes.trimmed(), raw.toHex());
+    }
+
+    // A file past PATH_MAX is found, read and checked like any other.
+    void fileDeeperThanPathMaxIsChecked()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("deep"))));
+        const DeepTree tree(path(QStringLiteral("deep")), 2100);
+        QVERIFY(tree.isValid());
+        QVERIFY(tree.writeFile(tree.depth(), "eicar.com", kEicar.toLatin1()));
+        const QString file = tree.folderPath(tree.depth()) + QStringLiteral("/eicar.com");
+        QVERIFY(FileName::toBytes(file).size() > 4096);
+        m_server->setAnswer(QStringLiteral("44d88612fea8a8f36de82e1278abb02f"), kSeen, 66);
+
+        const Result result =
+            runInProcess({QStringLiteral("--scan"), path(QStringLiteral("deep"))});
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(verdicts(QStringLiteral("text"), result.out, nullptr),
+                 (QList<Verdict>{{file, QStringLiteral("malicious"), 66}}));
+    }
+
+    // Folders the user may not read are named, one line each, and the scan is
+    // not clean; a scan item that could not be read is not called empty.
+    void unreadableFoldersAreNamed_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QStringList>("kinds");
+        QTest::newRow("folder in the walk") << QStringLiteral("tree") << QStringList{"clean"};
+        QTest::newRow("scan item") << QStringLiteral("tree/closed") << QStringList{};
+    }
+
+    void unreadableFoldersAreNamed()
+    {
+        QFETCH(QString, item);
+        QFETCH(QStringList, kinds);
+        makeFile(QStringLiteral("tree/open.txt"), "open\n");
+        makeFile(QStringLiteral("tree/closed/secret.txt"), "secret\n");
+        const QString closed = path(QStringLiteral("tree/closed"));
+        const QFileDevice::Permissions readable =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
+        const QFileDevice::Permissions enterable =
+            readable | QFileDevice::ExeOwner | QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("tree")), enterable));
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("tree/open.txt")), readable));
+        // Closed to its owner too, for a run that is not root's.
+        QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+        const auto reopen = qScopeGuard([&] { QFile::setPermissions(closed, enterable); });
+
+        const Result result =
+            runWinorvex({QStringLiteral("--scan"), path(item)}, environment(), true);
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("winorvex: cannot read folder '" + closed.toUtf8() +
+                                     "': Permission denied\n"),
+                 result.err.constData());
+        QVERIFY2(!result.err.contains("contain any files"), result.err.constData());
+        QString summary;
+        QStringList foundKinds;
+        for (const Verdict &verdict : verdicts(QStringLiteral("text"), result.out, &summary))
+            foundKinds << verdict.kind;
+        QCOMPARE(foundKinds, kinds);
+        QVERIFY2(summary.endsWith(QLatin1String(" 1 folder could not be read.")),
+                 qPrintable(summary));
+    }
+
+    // A file of a pseudo file system named on the command line is never read
+    // (/proc/kmsg would block and consume the kernel's log): it is reported as
+    // skipped, the scan ends, and it is not clean.
+    void kernelFilesAreSkipped_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("asNobody");
+        QTest::newRow("/proc/self/status") << QStringLiteral("/proc/self/status") << false;
+        // Unprivileged, so that even a read by mistake could take nothing.
+        QTest::newRow("/proc/kmsg, unprivileged") << QStringLiteral("/proc/kmsg") << true;
+    }
+
+    void kernelFilesAreSkipped()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, asNobody);
+        if (!QFileInfo(file).isFile())
+            QSKIP("this machine has no such kernel file");
+        const Result result =
+            asNobody ? runWinorvex({QStringLiteral("--scan"), file}, environment(), true)
+                     : runInProcess({QStringLiteral("--scan"), file});
+        QVERIFY2(result.ran, result.err.constData());
+        QCOMPARE(result.exitCode, 2);
+        QString summary;
+        QCOMPARE(verdicts(QStringLiteral("text"), result.out, &summary),
+                 (QList<Verdict>{{file, QStringLiteral("skipped"), -2}}));
+        QVERIFY2(
+            result.out.startsWith(file.toUtf8() + ": Skipped: On a pseudo file system (proc).\n"),
+            result.out.constData());
+        QVERIFY2(summary.endsWith(QLatin1String(" and it could not be checked.")),
+                 qPrintable(summary));
+        QCOMPARE(m_server->requestCount(), 0);
+    }
+
+    // A path that is there but cannot be reached says the system's own reason.
+    void pathsThatCannotBeReachedSayWhy_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << QStringLiteral("missing") << "No such file or directory";
+        QTest::newRow("symbolic link loop")
+            << QStringLiteral("loop") << "Too many levels of symbolic links";
+        QTest::newRow("through a file") << QStringLiteral("a.txt/inside") << "Not a directory";
+    }
+
+    void pathsThatCannotBeReachedSayWhy()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, reason);
+        makeFile(QStringLiteral("a.txt"), "a\n");
+        QVERIFY(QFile::link(path(QStringLiteral("loop2")), path(QStringLiteral("loop"))));
+        QVERIFY(QFile::link(path(QStringLiteral("loop")), path(QStringLiteral("loop2"))));
+        const Result result = runInProcess({QStringLiteral("--scan"), path(item)});
+        QVERIFY(result.ran);
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(QString::fromUtf8(result.err),
+                 QStringLiteral("winorvex: cannot access '%1': %2\n").arg(path(item), reason));
+        QCOMPARE(result.out, QByteArray());
     }
 
     void commandLine_data()
@@ -680,6 +878,52 @@ private Q_SLOTS:
         QTest::newRow("malware") << QStringLiteral("bad\n") << 1;
     }
 
+    // A reader that goes away in the middle of the results (as "| head" does)
+    // leaves a write cut short: the message still gives the system's reason.
+    void closedPipeSaysWhy()
+    {
+        // One line longer than a pipe holds: 70 folders whose names are 255
+        // control characters, each shown as four.
+        QVERIFY(QDir().mkpath(path(QStringLiteral("tree"))));
+        const DeepTree tree(path(QStringLiteral("tree")), 70, QByteArray(255, '\x01'));
+        QVERIFY(tree.isValid());
+        QVERIFY(tree.writeFile(tree.depth(), "f", "deep\n"));
+        int output[2];
+        QCOMPARE(::pipe2(output, O_CLOEXEC), 0);
+        // A second write end tells when the pipe is full; the reader's going
+        // away fails the writer's write all the same.
+        const int probe = ::fcntl(output[1], F_DUPFD_CLOEXEC, 0);
+        QVERIFY(probe >= 0);
+        auto closeEnds = qScopeGuard([&] {
+            ::close(output[0]);
+            ::close(probe);
+        });
+        const int writeEnd = output[1];
+
+        QProcess child;
+        child.setProcessEnvironment(environment());
+        child.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+        child.start(QStringLiteral(WINORVEX_EXECUTABLE),
+                    {QStringLiteral("--scan"), path(QStringLiteral("tree"))});
+        ::close(writeEnd);
+        QVERIFY(child.waitForStarted());
+        // Full: the line is being written and waits for a reader.
+        const auto pipeFull = [probe] {
+            pollfd writable{probe, POLLOUT, 0};
+            return ::poll(&writable, 1, 0) == 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(pipeFull(), 40000);
+        closeEnds.dismiss();
+        ::close(output[0]);
+        ::close(probe);
+        QVERIFY(child.waitForFinished(40000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 2);
+        const QByteArray err = child.readAllStandardError();
+        QVERIFY2(err.contains("winorvex: could not write the results: Broken pipe\n"),
+                 err.constData());
+    }
+
     void unwritableOutputIsAnError()
     {
         QFETCH(QString, content);
@@ -696,7 +940,8 @@ private Q_SLOTS:
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), exitCode);
         const QByteArray err = child.readAllStandardError();
-        QVERIFY2(err.contains("could not write the results"), err.constData());
+        QVERIFY2(err.contains("could not write the results: No space left on device"),
+                 err.constData());
     }
 
     void stopSignalEndsTheScan_data()

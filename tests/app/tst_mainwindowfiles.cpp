@@ -1,3 +1,4 @@
+#include "app/applicationentry.h"
 #include "app/mainwindow.h"
 #include "fakeplatforminfo.h"
 #include "faketray.h"
@@ -5,6 +6,7 @@
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "processes/processmonitor.h"
 #include "registrytestserver.h"
 #include "testenvironment.h"
@@ -19,6 +21,9 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 QString md5Of(const QByteArray &content)
@@ -113,6 +118,55 @@ private Q_SLOTS:
         QVERIFY2(opaque, "the Files tab should show the warning icon, not the blank one");
 
         QCOMPARE(window.fileTab()->fileModel()->rowCount(), 2);
+    }
+
+    // The EICAR test file under a name that is not UTF-8, named on the
+    // window's command line, is scanned and found; a symbolic link loop named
+    // beside it is reported with the system's reason, not as missing.
+    void commandLineNamesReachTheirFiles()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray eicar =
+            "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+        const QByteArray raw = QFile::encodeName(folder.path()) + "/caf\xe9 eicar.com";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, eicar.constData(), size_t(eicar.size())), ssize_t(eicar.size()));
+        ::close(fd);
+        const auto removeRaw = qScopeGuard([&raw] { ::unlink(raw.constData()); });
+        const QString loop = folder.filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(loop + QStringLiteral("2"), loop));
+        QVERIFY(QFile::link(loop, loop + QStringLiteral("2")));
+
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        server.setAnswer(md5Of(eicar), 1275400000, 66);
+        qputenv("WINORVEX_REGISTRY", server.address());
+
+        const QByteArray loopBytes = QFile::encodeName(loop);
+        const char *const argv[] = {"winorvex", raw.constData(), loopBytes.constData()};
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(QStringLiteral("ApplicationEntry::pathsToScan() ignoring '%1'").arg(loop)));
+        const ApplicationEntry::CommandLinePaths paths =
+            ApplicationEntry::pathsToScan(FileName::fromArguments(3, argv));
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        QSignalSpy finished(window.fileTab(), &FileTab::fileScanFinished);
+        QSignalSpy found(window.fileTab(), &FileTab::malwareFileFound);
+        window.openCommandLinePaths(paths.items, paths.missing);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+        QCOMPARE(found.count(), 1);
+        QCOMPARE(found.at(0).at(0).toString(), FileName::fromBytes(raw));
+        const QList<UserPrompt::Shown> shown = UserPrompt::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.at(0).title, QStringLiteral("Scan Files"));
+        QCOMPARE(shown.at(0).text,
+                 QStringLiteral("This file or folder could not be reached and was not "
+                                "scanned:\n\n%1: Too many levels of symbolic links")
+                     .arg(loop));
     }
 
     void progressPageCountsEveryAnswer()

@@ -2,11 +2,14 @@
 #include "files/filescanlog.h"
 #include "files/sqlmodel.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "testenvironment.h"
 
 #include <QApplication>
 #include <QtSql>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 const QStringList QuickExtensions{"exe", "dll", "sys", "drv", ".ax", "ime",
@@ -117,6 +120,37 @@ private:
              ++extra)
             wanted = sentence(seconds + extra);
         QCOMPARE(m_seen->summary, wanted);
+    }
+
+    // A symbolic link that points at itself through a second one: the walk
+    // cannot enter it, whoever runs it.
+    QString makeLoop(const QString &name)
+    {
+        const QString loop = m_dir->filePath(name);
+        if (!QFile::link(loop + QStringLiteral(".2"), loop) ||
+            !QFile::link(loop, loop + QStringLiteral(".2")))
+            qFatal("cannot make the link loop %s", qPrintable(loop));
+        return loop;
+    }
+
+    // A folder whose name is not UTF-8, in its lossless form.
+    QString makeRawFolder(const QByteArray &name)
+    {
+        const QByteArray path = QFile::encodeName(m_dir->path()) + '/' + name;
+        if (::mkdir(path.constData(), 0755) != 0)
+            qFatal("cannot make a folder");
+        return FileName::fromBytes(path);
+    }
+
+    // The real walk over the items, so that the scanner knows what it could
+    // not read; the scan log's start comes first, as in a scan.
+    bool walk(const QList<QString> &items)
+    {
+        m_scanner->setDrives(items);
+        start();
+        QSignalSpy finished(m_scanner, &DriveScanner::scanFinished);
+        m_scanner->start();
+        return finished.wait(20000);
     }
 
 private Q_SLOTS:
@@ -385,6 +419,119 @@ private Q_SLOTS:
         compareSummary(QStringLiteral("The Full Scan of the directory \"") + target +
                            "\" took {d} and found 0 malicious files of the 2 scanned.",
                        0);
+    }
+
+    // Folders the walk could not read are counted at the end of the sentence and
+    // each is named in the log.
+    void unreadableFoldersAreCounted_data()
+    {
+        QTest::addColumn<int>("loops");
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("every folder read") << 0 << "";
+        QTest::newRow("one folder unreadable") << 1 << " 1 folder could not be read.";
+        QTest::newRow("two folders unreadable") << 2 << " 2 folders could not be read.";
+    }
+
+    void unreadableFoldersAreCounted()
+    {
+        QFETCH(int, loops);
+        QFETCH(QString, ending);
+        const QString target = folder(QStringLiteral("scanned"));
+        QList<QString> items{target};
+        for (int i = 0; i < loops; ++i) {
+            items.append(makeLoop(QStringLiteral("loop%1").arg(i)));
+            // Once for the end and once for the stop below.
+            for (int told = 0; told < 2; ++told)
+                QTest::ignoreMessage(QtWarningMsg,
+                                     qPrintable(QStringLiteral("FileScanLog::summarise() could not "
+                                                               "read '%1': Too many levels of "
+                                                               "symbolic links")
+                                                    .arg(items.last())));
+        }
+        QVERIFY(walk(items));
+        addRows(2, 0);
+        m_log->handleScanFinished();
+        compareSummary(QStringLiteral("The Full Scan of the directory \"%1\" took {d} and found 0 "
+                                      "malicious files of the 2 scanned.")
+                               .arg(target) +
+                           ending,
+                       0);
+        // A stopped scan counts them too.
+        m_log->handleScanAborted();
+        QVERIFY2(m_seen->summary.endsWith(QLatin1String(" was aborted after 0 seconds.") + ending),
+                 qPrintable(m_seen->summary));
+    }
+
+    void namesThatAreNotTextAreShownReadably()
+    {
+        const QString raw = makeRawFolder("caf\xe9");
+        QVERIFY(walk({raw}));
+        m_log->handleScanFinished();
+        QVERIFY2(m_seen->summary.startsWith(QStringLiteral("The Full Scan of the directory \"%1/"
+                                                           "caf\\xe9\" took ")
+                                                .arg(m_dir->path())),
+                 qPrintable(m_seen->summary));
+    }
+
+    // What a scan that kept no file says: its empty folders, and the items it
+    // could not read at all (not "empty": never seen into) unless the caller
+    // has named those already.
+    void emptyScanText_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<bool>("quick");
+        QTest::addColumn<QString>("withUnreadable");
+        QTest::addColumn<QString>("withoutUnreadable");
+        const QString empty = QStringLiteral("The directory '{empty}' doesn't contain any files.");
+        const QString unreadable = QStringLiteral(
+            "The directory '{loop}' could not be read: Too many levels of symbolic links.");
+        QTest::newRow("empty folder") << QStringList{"empty"} << false << empty << empty;
+        QTest::newRow("two empty folders")
+            << QStringList{"empty", "void"} << false
+            << "The directories '{empty}, {void}' don't contain any files."
+            << "The directories '{empty}, {void}' don't contain any files.";
+        QTest::newRow("quick scan")
+            << QStringList{"empty"} << true
+            << "The Quick Scan of '{empty}' didn't find any interesting files.\n\nA Quick Scan "
+               "may not scan all files on a drive.\nPlease run a Full Scan to scan every file on "
+               "a drive."
+            << "The Quick Scan of '{empty}' didn't find any interesting files.\n\nA Quick Scan "
+               "may not scan all files on a drive.\nPlease run a Full Scan to scan every file on "
+               "a drive.";
+        QTest::newRow("unreadable item") << QStringList{"loop"} << false << unreadable << "";
+        QTest::newRow("empty and unreadable")
+            << QStringList{"empty", "loop"} << false << empty + "\n\n" + unreadable << empty;
+        QTest::newRow("name that is not text")
+            << QStringList{"raw"} << false << "The directory '{raw}' doesn't contain any files."
+            << "The directory '{raw}' doesn't contain any files.";
+    }
+
+    void emptyScanText()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(bool, quick);
+        QFETCH(QString, withUnreadable);
+        QFETCH(QString, withoutUnreadable);
+        QList<QString> paths;
+        for (const QString &item : std::as_const(items)) {
+            QString path;
+            if (item == QLatin1String("loop"))
+                path = makeLoop(item);
+            else if (item == QLatin1String("raw"))
+                path = makeRawFolder("caf\xe9");
+            else
+                path = folder(item);
+            paths.append(path);
+            const QString shown =
+                item == QLatin1String("raw") ? m_dir->path() + QStringLiteral("/caf\\xe9") : path;
+            withUnreadable.replace(u'{' + item + u'}', shown);
+            withoutUnreadable.replace(u'{' + item + u'}', shown);
+        }
+        if (quick)
+            m_scanner->setExtensions(QuickExtensions);
+        QVERIFY(walk(paths));
+        QCOMPARE(m_log->emptyScanText(true), withUnreadable);
+        QCOMPARE(m_log->emptyScanText(false), withoutUnreadable);
     }
 
     void clockSetBackGivesNoNegativeDuration()

@@ -1,3 +1,4 @@
+#include "files/digestcalculator.h"
 #include "files/filescanlog.h"
 #include "files/filescanpipeline.h"
 #include "files/slicedrelay.h"
@@ -120,6 +121,7 @@ private Q_SLOTS:
         m_model = std::make_unique<SqlModel>();
         m_pipeline = std::make_unique<FileScanPipeline>(m_model.get());
         Clock::setTestWaitDivisor(100);
+        DigestCalculator::setSharedChunkCounter(0);
     }
 
     void cleanup()
@@ -323,6 +325,116 @@ private Q_SLOTS:
         QVERIFY(pipeline->start({root}, FileScanPipeline::FullScan));
         QVERIFY(finished.wait(ScanTimeout));
         QCOMPARE(aborted.count(), 1);
+    }
+
+    // Every file the walk keeps ends with a digest or a row that says why it has
+    // none, and every item the walk could not enter is reported before the walk
+    // ends: a file gone before it was read, a kernel file, a symbolic link loop.
+    void nothingIsLeftOutInSilence()
+    {
+        const QString kernelFile = QStringLiteral("/proc/self/status");
+        if (!QFileInfo::exists(kernelFile))
+            QSKIP("no /proc here to name a file of a pseudo file system");
+        const QString root = makeTree(3);
+        const QString gone = root + QStringLiteral("/d0/f1.txt");
+        const QString loop = m_dir->filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(loop + QStringLiteral("2"), loop));
+        QVERIFY(QFile::link(loop, loop + QStringLiteral("2")));
+        FileScanPipeline *pipeline = m_pipeline.get();
+
+        QStringList order;
+        connect(pipeline, &FileScanPipeline::folderUnreadable, this,
+                [&order](const QString &path, const QString &reason) {
+                    order << QStringLiteral("folder %1: %2").arg(path, reason);
+                });
+        connect(pipeline, &FileScanPipeline::fileUnreadable, this,
+                [&order](const QString &path, const QString &reason) {
+                    order << QStringLiteral("file %1: %2").arg(path, reason);
+                });
+        connect(pipeline, &FileScanPipeline::walkFinished, this, [&order] { order << "walked"; });
+        // Removed after the walk found it and before it is read.
+        connect(pipeline, &FileScanPipeline::digestStarting, this,
+                [&gone] { QVERIFY(QFile::remove(gone)); });
+        QList<QString> asked;
+        connect(pipeline, &FileScanPipeline::queryRequested, this,
+                [&](const QList<QString> &digests) {
+                    asked = digests;
+                    for (const QString &answer : answersFor(digests, 3))
+                        pipeline->applyAnswer(answer);
+                    pipeline->handleQueryFinished();
+                });
+        QSignalSpy finished(pipeline, &FileScanPipeline::finished);
+        QVERIFY(pipeline->start({root, kernelFile, loop}, FileScanPipeline::FullScan));
+        QVERIFY(finished.wait(ScanTimeout));
+
+        QCOMPARE(
+            order,
+            (QStringList{QStringLiteral("folder %1: Too many levels of symbolic links").arg(loop),
+                         QStringLiteral("walked"),
+                         QStringLiteral("file %1: No such file or directory").arg(gone)}));
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(pipeline->filesFound(), qint64(4));
+        QCOMPARE(pipeline->filesDigested(), qint64(4));
+        QSqlQuery rows;
+        QVERIFY(rows.exec(QStringLiteral("SELECT path, check_state, status FROM items WHERE "
+                                         "check_state != 4 ORDER BY status")));
+        QList<QStringList> unchecked;
+        while (rows.next())
+            unchecked.append(
+                {rows.value(0).toString(), rows.value(1).toString(), rows.value(2).toString()});
+        QCOMPARE(unchecked,
+                 (QList<QStringList>{{kernelFile, "2", "Skipped: On a pseudo file system (proc)."},
+                                     {gone, "2", "Unable to open file."}}));
+        QCOMPARE(count(QStringLiteral("check_state = 4")), 2);
+    }
+
+    // A file written to while it is read has no digest (it would be of a
+    // mixture): its row says so, it is not checked and nothing is asked for it.
+    void fileChangedWhileReadIsNotChecked()
+    {
+        const QString changing = m_dir->filePath(QStringLiteral("changing.bin"));
+        {
+            QFile file(changing);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(QByteArray(3 * 1024 * 1024, 'x')) == 3 * 1024 * 1024);
+        }
+        FileScanPipeline *pipeline = m_pipeline.get();
+        // The first paced progress report comes after the first chunk of the
+        // file, right after the report of 0 at the start; the file grows then,
+        // on the worker's thread, while it is being read.
+        DigestCalculator::setSharedChunkCounter(1001);
+        int reports = 0;
+        bool appended = false;
+        connect(
+            pipeline->digestWorker(), &ProgressInterface::progressValue, this,
+            [&](int) {
+                if (++reports == 2) {
+                    QFile file(changing);
+                    appended = file.open(QIODevice::Append) && file.write("more") == 4;
+                }
+            },
+            Qt::DirectConnection);
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable(
+                QStringLiteral("DigestCalculator: '%1' changed while it was read.").arg(changing)));
+        QTest::ignoreMessage(QtWarningMsg,
+                             "DigestCalculator: 1 files changed while they were read.");
+        QSignalSpy queries(pipeline, &FileScanPipeline::queryRequested);
+        QSignalSpy finished(pipeline, &FileScanPipeline::finished);
+        QVERIFY(pipeline->start({changing}, FileScanPipeline::FullScan));
+        QVERIFY(finished.wait(ScanTimeout));
+        QVERIFY(appended);
+        QCOMPARE(queries.count(), 0);
+        QCOMPARE(pipeline->filesDigested(), qint64(1));
+        QSqlQuery rows;
+        QVERIFY(rows.exec(QStringLiteral("SELECT path, md5, check_state, status FROM items")));
+        QVERIFY(rows.next());
+        QCOMPARE(rows.value(0).toString(), changing);
+        QVERIFY(rows.value(1).isNull());
+        QCOMPARE(rows.value(2).toInt(), 2);
+        QCOMPARE(rows.value(3).toString(), QStringLiteral("Changed while it was scanned."));
+        QVERIFY(!rows.next());
     }
 
     // A walk that keeps nothing ends the scan, then says so; nothing is asked.

@@ -1,3 +1,4 @@
+#include "deeptree.h"
 #include "files/digestcalculator.h"
 #include "files/drivescanner.h"
 #include "files/filescanlog.h"
@@ -6,6 +7,7 @@
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
+#include "platform/filename.h"
 #include "platform/mountedvolumes.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
@@ -16,12 +18,15 @@
 #include <QtTest>
 
 #include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,12 +35,20 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
+#include <QTextStream>
+#include <QTimer>
 #include <QToolButton>
 
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
+const char ChildVariable[] = "TST_FILETAB_CHILD";
 const quint32 Seen = 1275400000;
+const QByteArray Eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+const QString EicarMd5 = QStringLiteral("44d88612fea8a8f36de82e1278abb02f");
 const QColor Orange(255, 152, 1);
 constexpr int ScanTimeout = 20000;
 
@@ -395,6 +408,159 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(!tab.isScanRunning());
         QCOMPARE(started.count(), 0);
+    }
+
+    // The EICAR test file is malware to the tab whatever its name holds and
+    // however deep it lies.
+    void namesAndDepthHideNothing_data()
+    {
+        QTest::addColumn<bool>("deep");
+        QTest::newRow("name with the byte 0xE9") << false;
+        QTest::newRow("deeper than PATH_MAX") << true;
+    }
+
+    void namesAndDepthHideNothing()
+    {
+        QFETCH(bool, deep);
+        FileTab &tab = makeTab();
+        m_server->setAnswer(EicarMd5, Seen, 66);
+        const QString folder = makeDir(path(QStringLiteral("scanned")));
+        std::unique_ptr<DeepTree> tree;
+        QString file;
+        QString shownName = QStringLiteral("eicar.com");
+        if (deep) {
+            tree = std::make_unique<DeepTree>(folder, 2100);
+            QVERIFY(tree->isValid());
+            QVERIFY(tree->writeFile(tree->depth(), "eicar.com", Eicar));
+            file = tree->folderPath(tree->depth()) + QStringLiteral("/eicar.com");
+            QVERIFY(FileName::toBytes(file).size() > 4096);
+        } else {
+            const QByteArray raw = QFile::encodeName(folder) + "/caf\xe9 eicar.com";
+            const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, Eicar.constData(), size_t(Eicar.size())), ssize_t(Eicar.size()));
+            ::close(fd);
+            file = FileName::fromBytes(raw);
+            shownName = QStringLiteral("caf\\xe9 eicar.com");
+        }
+        // Qt's own folder removal cannot name it.
+        const auto removeRaw = qScopeGuard([&] {
+            if (!deep)
+                ::unlink(FileName::toBytes(file).constData());
+        });
+        QSignalSpy malware(&tab, &FileTab::malwareFileFound);
+        QSignalSpy finished(&tab, &FileTab::fileScanFinished);
+        tab.handleFilesAndDirectoriesDrop({QFileInfo(folder)});
+        QVERIFY(finished.wait(ScanTimeout));
+        QCOMPARE(malware.count(), 1);
+        QCOMPARE(malware.at(0).at(0).toString(), file);
+        const QMap<QString, Row> rows = rowsByPath(tab.fileModel());
+        QCOMPARE(rows.keys(), QList<QString>{file});
+        QCOMPARE(rows.value(file).status, QStringLiteral("Malware detected."));
+        QCOMPARE(rows.value(file).rate.toInt(), 66);
+        QCOMPARE(rows.value(file).name, shownName);
+        const QRegularExpression sentence(
+            pattern(QStringLiteral("The Full Scan of the directory \"%1\" took ").arg(folder),
+                    QStringLiteral(" and found 1 malicious file of the 1 scanned.")));
+        QVERIFY2(sentence.match(plainSummary(tab)).hasMatch(), qPrintable(plainSummary(tab)));
+    }
+
+    // What a file dialog answers is decoded text: a name that holds a
+    // character which the lossless form uses for its escapes still reaches
+    // its file.
+    void dialogAnswersReachTheirFiles_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("files") << false;
+        QTest::newRow("folder") << true;
+    }
+
+    void dialogAnswersReachTheirFiles()
+    {
+        QFETCH(bool, folder);
+        FileTab &tab = makeTab();
+        const QString name = QStringLiteral("private \uefe9 use");
+        const QString file = writeFile(path(name + QStringLiteral("/") + name), "private use\n");
+        QSignalSpy finished(&tab, &FileTab::fileScanFinished);
+        if (folder) {
+            UserPrompt::setScriptedDirectory(path(name));
+            tab.userScanFolder();
+        } else {
+            UserPrompt::setScriptedFiles({file});
+            tab.userScanFiles();
+        }
+        QVERIFY(finished.wait(ScanTimeout));
+        const QMap<QString, Row> rows = rowsByPath(tab.fileModel());
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().status, QStringLiteral("Not detected as malware."));
+        QCOMPARE(FileName::toBytes(rows.firstKey()), QFile::encodeName(file));
+    }
+
+    // Folders the user may not read are counted once, at the end of the scan;
+    // a dropped folder that could not be read says so rather than that it is
+    // empty. Root reads every folder, so the tab runs as an unprivileged user.
+    void unreadableFoldersAreCountedAtTheEnd_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("prompt");
+        QTest::newRow("folder in the walk")
+            << QStringLiteral("tree")
+            << QStringLiteral(" and found 0 malicious files of the 1 scanned. 1 folder could not "
+                              "be read.")
+            << QString();
+        QTest::newRow("dropped folder")
+            << QStringLiteral("tree/closed")
+            << QStringLiteral(" and found 0 malicious files of the 0 scanned. 1 folder could not "
+                              "be read.")
+            << QStringLiteral("Scan Information|The directory '%1' could not be read: "
+                              "Permission denied.");
+    }
+
+    void unreadableFoldersAreCountedAtTheEnd()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, summary);
+        QFETCH(QString, prompt);
+        const QString closed = path(QStringLiteral("tree/closed"));
+        writeFile(path(QStringLiteral("tree/open.txt")), "open\n");
+        writeFile(closed + QStringLiteral("/secret.txt"), "secret\n");
+        const QFileDevice::Permissions readable =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther;
+        const QFileDevice::Permissions enterable =
+            readable | QFileDevice::ExeOwner | QFileDevice::ExeOther;
+        for (const QString &folder : {m_dir->path(), path(QStringLiteral("tree"))})
+            QVERIFY(QFile::setPermissions(folder, enterable));
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("tree/open.txt")), readable));
+        // Closed to its owner too, for a run that is not root's.
+        QVERIFY(QFile::setPermissions(closed, QFileDevice::Permissions()));
+        const auto reopen = qScopeGuard([&] { QFile::setPermissions(closed, enterable); });
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        if (::geteuid() == 0)
+            child.start(QStringLiteral("setpriv"),
+                        {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                         QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                         path(item)});
+        else
+            child.start(QCoreApplication::applicationFilePath(), {path(item)});
+        QVERIFY2(child.waitForFinished(ScanTimeout * 2), child.readAllStandardError().constData());
+        const QByteArray err = child.readAllStandardError();
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, err.constData());
+        QStringList lines =
+            QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(!lines.isEmpty(), err.constData());
+        const QRegularExpression sentence(pattern(
+            QStringLiteral("summary: The Full Scan of the directory \"%1\" took ").arg(path(item)),
+            summary));
+        QVERIFY2(sentence.match(lines.takeFirst()).hasMatch(), qPrintable(lines.join(u'\n')));
+        QCOMPARE(lines, prompt.isEmpty()
+                            ? QStringList()
+                            : QStringList{QStringLiteral("prompt: ") + prompt.arg(closed)});
     }
 
     void emptyScansTellTheUser_data()
@@ -1070,5 +1236,46 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_FileTab)
+// The copy of this program that runs under another user id: a Files tab scans
+// the item given as its argument against the registry of WINORVEX_REGISTRY and
+// prints, at the end of the scan, its summary and the messages it showed.
+static int runAsChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestEnvironment::init();
+    Q_INIT_RESOURCE(resources);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    if (!db.open() || argc != 2)
+        return 3;
+    UserPrompt::setScripted(true);
+    Clock::setTestWaitDivisor(50);
+    {
+        FileTab tab;
+        tab.setVolumeSource([] { return QList<MountedVolumes::Volume>(); });
+        RegistryRoad road(&tab);
+        QEventLoop loop;
+        QObject::connect(&tab, &FileTab::fileScanFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(ScanTimeout, &loop, [&loop] { loop.exit(4); });
+        tab.handleFilesAndDirectoriesDrop({QFileInfo(FileName::fromArguments(argc, argv).at(1))});
+        if (loop.exec() != 0)
+            return 4;
+        QTextStream out(stdout);
+        out << "summary: " << plainSummary(tab) << '\n';
+        for (const UserPrompt::Shown &shown : UserPrompt::takeShown())
+            out << "prompt: " << shown.title << '|' << FileName::readable(shown.text) << '\n';
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(ChildVariable))
+        return runAsChild(argc, argv);
+    QApplication app(argc, argv);
+    tst_FileTab test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_filetab.moc"

@@ -456,6 +456,46 @@ private Q_SLOTS:
         QCOMPARE(m_model->maliciousEntryCount(), 0);
     }
 
+    // A file the digest worker left without a digest is not checked, and its
+    // row says why; a file whose name differs only in letter case keeps its own row.
+    void filesWithoutDigestSayWhy_data()
+    {
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "Unable to open file.";
+        QTest::newRow("skipped") << "skipped"
+                                 << "Skipped: On a pseudo file system (proc).";
+        QTest::newRow("changed while read") << "changed"
+                                            << "Changed while it was scanned.";
+    }
+
+    void filesWithoutDigestSayWhy()
+    {
+        QFETCH(QString, outcome);
+        QFETCH(QString, status);
+        const QString file = makeFile(QStringLiteral("file.bin"));
+        const QString twin = makeFile(QStringLiteral("File.bin"));
+        m_model->addFiles({file, twin}, 1);
+        if (outcome == QLatin1String("unreadable"))
+            m_model->setUnableToOpenFile(file);
+        else if (outcome == QLatin1String("skipped"))
+            m_model->setFileSkipped(file, QStringLiteral("On a pseudo file system (proc)"));
+        else
+            m_model->setFileChangedWhileRead(file);
+        QCOMPARE(tableRows("SELECT path, md5, detection_rate, check_state, status FROM items "
+                           "ORDER BY id"),
+                 (QList<QVariantList>{{file, QVariant(), QVariant(), 2, status},
+                                      {twin, QVariant(), QVariant(), QVariant(), QVariant()}}));
+        m_model->select();
+        QCOMPARE(m_model->rowCheckState(0), 2);
+        QVERIFY(!m_model->isRowMalicious(0));
+        QCOMPARE(m_model->data(m_model->index(0, SqlModel::StatusSection)).toString(), status);
+        QCOMPARE(m_model->data(m_model->index(0, SqlModel::NameSection), Qt::BackgroundRole),
+                 QVariant(QColor(Qt::darkGray)));
+        QCOMPARE(m_model->maliciousEntryCount(), 0);
+    }
+
     void answerUpdatesEveryRowOfTheDigest()
     {
         const QString first = makeFile(QStringLiteral("one.exe"));

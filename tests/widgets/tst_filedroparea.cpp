@@ -1,3 +1,5 @@
+#include "platform/filename.h"
+#include "platform/filestatus.h"
 #include "testenvironment.h"
 #include "widgets/filedroparea.h"
 #include "widgetsnapshot.h"
@@ -11,7 +13,9 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 bool bluish(QRgb p)
@@ -144,6 +148,37 @@ private Q_SLOTS:
         QCOMPARE(paths(items), (QList<QString>{file, folder}));
         QVERIFY(items.at(0).isFile());
         QVERIFY(items.at(1).isDir());
+    }
+
+    // A dropped URL names its file by its percent-encoded bytes, which a name
+    // that is not UTF-8 needs whole; a symbolic link loop is nothing to scan.
+    void dropKeepsEveryByteOfTheName()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.exe";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const auto removeRaw = qScopeGuard([&raw] { ::unlink(raw.constData()); });
+        const QString loop = dir.filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(loop + QStringLiteral("2"), loop));
+        QVERIFY(QFile::link(loop, loop + QStringLiteral("2")));
+
+        FileDropArea area(nullptr);
+        QSignalSpy dropped(&area, &FileDropArea::itemsDropped);
+        Drag drag(urlData({QUrl::fromEncoded("file://" + raw.toPercentEncoding("/")),
+                           QUrl::fromLocalFile(loop)}));
+        QVERIFY(drag.enter(&area));
+        QTest::ignoreMessage(QtDebugMsg,
+                             qPrintable(QStringLiteral("FileDropArea::dropEvent() accepted item "
+                                                       "'%1/caf\\xe9.exe'")
+                                            .arg(dir.path())));
+        QVERIFY(drag.drop(&area));
+        QCOMPARE(dropped.count(), 1);
+        const auto items = dropped.at(0).at(0).value<QList<QFileInfo>>();
+        QCOMPARE(paths(items), QList<QString>{FileName::fromBytes(raw)});
+        QVERIFY(FileStatus::of(items.at(0).filePath()).isRegular());
     }
 
     void dropOfNothingUsableEmitsAnEmptyList()
