@@ -24,7 +24,11 @@ manual)
     need groff
     errors=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$file" 2>&1)
     [ -z "$errors" ] || { echo "$errors"; exit 1; }
-    text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$file" 2>&1) || { echo "$text"; exit 1; }
+    if command -v man >/dev/null 2>&1; then
+        text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$file" 2>&1) || { echo "$text"; exit 1; }
+    else
+        text=$(LC_ALL=C.UTF-8 groff -man -Tutf8 -P-cbou "$file" 2>&1) || { echo "$text"; exit 1; }
+    fi
     for section in NAME SYNOPSIS OPTIONS "EXIT STATUS" ENVIRONMENT; do
         printf '%s\n' "$text" | grep -qx "$section" || { echo "no $section section"; exit 1; }
     done
