@@ -1,7 +1,8 @@
 #!/bin/sh
-# Runs one validator on the files the package installs for the desktop; exits
+# Runs one validator on a file that the package installs; exits
 # 77 (skipped) when the validator is not installed.
 # Usage: validate-desktop-files.sh desktop|metainfo|manual FILE
+#        validate-desktop-files.sh unit UNITFILE SERVER
 set -u
 kind=$1
 file=$2
@@ -31,6 +32,19 @@ manual)
     fi
     for section in NAME SYNOPSIS OPTIONS "EXIT STATUS" ENVIRONMENT; do
         printf '%s\n' "$text" | grep -qx "$section" || { echo "no $section section"; exit 1; }
+    done
+    ;;
+unit)
+    # The unit as installed names /usr/bin; check it against the server just built.
+    need systemd-analyze
+    dir=$(mktemp -d) || exit 1
+    trap 'rm -rf "$dir"' EXIT
+    sed "s|/usr/bin/winorvex-server|$3|" "$file" > "$dir/winorvex-server.service"
+    out=$(systemd-analyze verify "$dir/winorvex-server.service" 2>&1)
+    [ -z "$out" ] || { echo "$out"; exit 1; }
+    for option in DynamicUser=yes NoNewPrivileges=yes ProtectSystem=strict ProtectHome=yes \
+        PrivateTmp=yes; do
+        grep -qx "$option" "$file" || { echo "no $option"; exit 1; }
     done
     ;;
 *)
