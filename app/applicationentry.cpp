@@ -1,6 +1,7 @@
 #include "app/applicationentry.h"
 
 #include "app/headlessscan.h"
+#include "app/instancechannel.h"
 #include "app/mainwindow.h"
 #include "platform/elevation.h"
 #include "platform/filename.h"
@@ -54,6 +55,13 @@ int ApplicationEntry::run(int argc, char **argv)
         appIcon.addFile(QStringLiteral(":img/icons/WinOrvex/%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(appIcon);
 
+    // One window per user: a later start hands its paths over and ends.
+    InstanceChannel channel;
+    const QStringList forwarded =
+        InstanceChannel::absoluteArguments(FileName::fromArguments(argc, argv).mid(1));
+    if (channel.forward(forwarded) || (!channel.listen() && channel.forward(forwarded)))
+        return 0;
+
     const QString plugins =
         QStringLiteral("%1/plugins").arg(QCoreApplication::applicationDirPath());
     QCoreApplication::addLibraryPath(plugins);
@@ -74,6 +82,17 @@ int ApplicationEntry::run(int argc, char **argv)
         Elevation::announceStarted();
         window->openCommandLinePaths(paths.items, paths.missing);
     });
+
+    QObject::connect(&channel, &InstanceChannel::argumentsReceived, window.get(),
+                     [&window](const QStringList &arguments) {
+                         if (window->isHidden() || window->isMinimized())
+                             window->runMaximized();
+                         window->raise();
+                         window->activateWindow();
+                         const CommandLinePaths paths =
+                             pathsToScan(QStringList{QString()} + arguments);
+                         window->openCommandLinePaths(paths.items, paths.missing);
+                     });
 
     const int exitCode = QApplication::exec();
     window.reset();

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/aboutdialog.h"
 #include "app/documentdialog.h"
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
@@ -80,20 +81,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     connect(actionEULA, &QAction::triggered, this, &MainWindow::userSeeEULA);
     connect(actionHelp, &QAction::triggered, this, &MainWindow::userVisitOnlineHelp);
+    connect(actionAbout, &QAction::triggered, this, &MainWindow::userShowAbout);
     connect(label_hide_admin, &QLabel::linkActivated, frame_admin_info, &QWidget::hide);
     connect(pushButton_runas, &QPushButton::clicked, this, &MainWindow::runAsAdministrator);
     connect(label_hide_64, &QLabel::linkActivated, frame_64_info, &QWidget::hide);
     connect(label_help_64, &QLabel::linkActivated, this, &MainWindow::show64BitHelp);
     pushButton_runas->setIcon(style()->standardIcon(QStyle::SP_VistaShield));
 
-    if (PlatformInfo::instance().isAdministrator()) {
-        frame_admin_info->hide();
-    } else if (!s_adminInfoShown) {
-        frame_admin_info->show();
-        s_adminInfoShown = true;
-    } else {
-        frame_admin_info->hide();
-    }
+    // Shown once process monitoring meets a process it may not inspect.
+    frame_admin_info->hide();
 
     if (!PlatformInfo::instance().is64BitWindows())
         frame_64_info->hide();
@@ -107,6 +103,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // Process monitoring runs from the start; the Processes tab will show it.
     m_processMonitor = new ProcessMonitor;
     connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
+    connect(m_processMonitor, &ProcessMonitor::privilegesNotSufficient, this,
+            &MainWindow::showInsufficientPrivilegesInfo);
     m_processMonitor->setScanEnabled(true);
 
     m_fileTab = new FileTab;
@@ -120,8 +118,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     stackedWidget->addWidget(m_fileTab);
 
     addPage(QStringLiteral("page_removing_malware"));
-    for (QAction *action :
-         {actionPreferences, actionAbout, actionCheck_For_Updates, actionSend_Us_Feedback})
+    for (QAction *action : {actionPreferences, actionCheck_For_Updates, actionSend_Us_Feedback})
         action->setEnabled(false);
 
     m_trayHandler = new WinTrayHandler(this);
@@ -414,6 +411,12 @@ void MainWindow::elevationEnded(const QString &text)
 void MainWindow::userVisitOnlineHelp()
 {
     showDocument(m_helpDialog, tr("WinOrvex Help"), QString::fromLatin1(HelpResource));
+}
+
+void MainWindow::userShowAbout()
+{
+    auto *about = new AboutDialog(this);
+    about->exec();
 }
 
 void MainWindow::userSeeEULA()

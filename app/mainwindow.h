@@ -46,6 +46,7 @@ public:
 public Q_SLOTS:
     void runMaximized();
     void runMinimized(bool showMessage = true);
+    void userShowAbout();
     void showAlert();
 
 protected Q_SLOTS:

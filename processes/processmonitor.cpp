@@ -32,6 +32,8 @@ ProcessMonitor::ProcessMonitor(QObject *parent)
 
     connect(m_populator.get(), &WinProcessPopulator::failedToEnableDebugPrivileges, this,
             &ProcessMonitor::privilegesNotSufficient);
+    connect(m_populator.get(), &WinProcessPopulator::processDenied, this,
+            &ProcessMonitor::privilegesNotSufficient);
     ProcessSqlModel *model = m_model;
     m_relay->forward(m_populator.get(), &ProcessModifier::setProcessProperty,
                      [model](const QString &record, int property, const QVariant &value) {

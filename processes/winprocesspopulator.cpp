@@ -178,6 +178,7 @@ bool WinProcessPopulator::noteFailure(const QString &record, const Found &proces
         // Denied is final: no retry, and so one line per process.
         if (!RunningProcesses::isDenied(error))
             return false;
+        Q_EMIT processDenied();
     }
     m_givenUp.insert(record);
     return true;

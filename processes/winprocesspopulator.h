@@ -46,6 +46,8 @@ public:
 Q_SIGNALS:
     void processDigests(QList<QString>);
     void failedToEnableDebugPrivileges();
+    // A process that this user may not inspect (another user's, without root).
+    void processDenied();
 
 public Q_SLOTS:
     // Replaces the records still to handle; a running thread takes them at

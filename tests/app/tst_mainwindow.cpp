@@ -93,16 +93,28 @@ private Q_SLOTS:
     }
 
     // Must run first: the administrator bar is shown at most once per run.
-    void administratorBarShownOncePerRun()
+    // It speaks of processes: a user who is not root sees it only once
+    // process monitoring has met a process it may not inspect.
+    void administratorBarShownOnceWhenAProcessIsDenied()
     {
         FakePlatformInfo user(0x0601, /*administrator=*/false);
         MainWindow first;
-        QVERIFY(!child<QFrame>(&first, "frame_admin_info")->isHidden());
+        auto *bar = child<QFrame>(&first, "frame_admin_info");
+        QVERIFY(bar->isHidden());
+        Q_EMIT first.processMonitor()->privilegesNotSufficient();
+        QVERIFY(!bar->isHidden());
+        Q_EMIT child<QLabel>(&first, "label_hide_admin")
+            ->linkActivated(QStringLiteral("#hide_admin_info"));
+        QVERIFY(bar->isHidden());
+        Q_EMIT first.processMonitor()->privilegesNotSufficient();
+        QVERIFY(bar->isHidden());
+
         MainWindow second;
+        Q_EMIT second.processMonitor()->privilegesNotSufficient();
         QVERIFY(child<QFrame>(&second, "frame_admin_info")->isHidden());
     }
 
-    void administratorBarHiddenForAdministrators()
+    void administratorBarHiddenAtStart()
     {
         FakePlatformInfo root(0x0601, /*administrator=*/true);
         MainWindow window;

@@ -29,6 +29,7 @@ struct RunLog
 {
     QList<Event> events;
     QList<QList<QString>> digestLists;
+    int denied = 0;
 
     // "state 3", "path /x", "large", "small", "md5 ...", "sha1 ...", "state 2".
     QStringList of(const QString &record) const
@@ -84,6 +85,13 @@ public:
                 m_log.digestLists.append(digests);
             },
             Qt::DirectConnection);
+        QObject::connect(
+            &populator, &WinProcessPopulator::processDenied, &populator,
+            [this] {
+                const QMutexLocker locker(&m_mutex);
+                ++m_log.denied;
+            },
+            Qt::DirectConnection);
     }
     RunLog log() const
     {
@@ -126,6 +134,7 @@ int runAsChild(int argc, char **argv)
     for (const QString &line : result.of(QString::fromLocal8Bit(argv[1])))
         std::printf("%s\n", qPrintable(line));
     std::printf("passes %d\n", int(result.digestLists.size()));
+    std::printf("denied %d\n", result.denied);
     for (const QString &line : log.lines()) {
         if (line.startsWith(QLatin1String("SYSTEM API Error")) ||
             line.contains(QLatin1String("failed to get digest")))
@@ -446,7 +455,7 @@ private Q_SLOTS:
         // State 2 at once, one pass, and one line in the log for the process.
         QCOMPARE(lines, QStringList({QStringLiteral("state 3"), QStringLiteral("large"),
                                      QStringLiteral("small"), QStringLiteral("state 2"),
-                                     QStringLiteral("passes 1"),
+                                     QStringLiteral("passes 1"), QStringLiteral("denied 1"),
                                      QStringLiteral("log SYSTEM API Error for "
                                                     "'WinProcessPopulator::getProcessPath() PID "
                                                     "%1' [13]: 'Permission denied'")
