@@ -111,7 +111,9 @@ qint64 timeRhash(const QString &folder)
     timer.start();
     process.start(
         rhash, {QStringLiteral("-r"), QStringLiteral("--md5"), QStringLiteral("--sha1"), folder});
-    if (!process.waitForFinished(600000) || process.exitCode() != 0)
+    // 1: some file could not be read (a real tree may hold such), the rest was.
+    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() > 1)
         return -1;
     return timer.elapsed();
 }
