@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/digestreader.h"
 #include "files/processmodifier.h"
 
 #include <QByteArray>
@@ -8,7 +9,7 @@
 
 #include <memory>
 
-class RegularFile;
+class StreamDigest;
 
 // Turns a list of file paths into MD5 and SHA-1 digests on its own thread.
 // Each file that can be read yields one digest record "path|sha1|md5"; the end
@@ -52,29 +53,33 @@ Q_SIGNALS:
     // digest, as it would be of neither the old nor the new content.
     void fileChangedWhileRead(QString path);
 
-private:
-    class Sha1Pipeline;
-
-    struct FileDigests
-    {
-        bool readFailed = false;
-        QString md5;
-        QString sha1;
-    };
-
 protected:
     void run() override;
 
 private:
-    FileDigests digestFile(RegularFile &file);
+    // What a run has told so far.
+    struct Tally
+    {
+        QList<QString> md5s;
+        int failures = 0;
+        int skipped = 0;
+        int changed = 0;
+    };
+
+    // MD5 of the next piece of the current file, counted in chunks for the
+    // progress and the stop; false once a stop is requested.
+    bool digestPiece(const char *data, qint64 size);
+    // The one report of a file whose last segment this is.
+    void reportFile(const DigestReader::Segment &last, Tally &tally);
     void paceProgress();
 
     QList<QString> m_files;
     qint64 m_bytesDone = 0;
     qint64 m_totalBytes = 0;
 
-    // SHA-1 runs beside MD5 on a second core; the thread lives as long as this
-    // worker so that runs do not pay for starting it.
-    std::unique_ptr<Sha1Pipeline> m_sha1;
-    QByteArray m_buffers[2];
+    // Files are opened, read and given their SHA-1 on the reader's thread
+    // while this one computes MD5, the slower of the two, and reports. Both
+    // live as long as this worker so that runs do not pay for starting them.
+    std::unique_ptr<DigestReader> m_reader;
+    std::unique_ptr<StreamDigest> m_md5;
 };

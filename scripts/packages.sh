@@ -1,6 +1,7 @@
 # Debian 12 packages that building and running WinOrvex need (sourced by the scripts).
+# libssl-dev: OpenSSL's libcrypto computes the MD5 and SHA-1 of scanned files.
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
-                libqt6sql6-sqlite qt6-qpa-plugins libgl-dev fonts-dejavu-core)
+                libqt6sql6-sqlite qt6-qpa-plugins libgl-dev fonts-dejavu-core libssl-dev)
 # What `cpack -G DEB` needs to build the Debian package: dpkg-shlibdeps computes
 # the library dependencies.
 PACKAGE_PACKAGES=(dpkg-dev file)

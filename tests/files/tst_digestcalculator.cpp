@@ -251,9 +251,9 @@ private Q_SLOTS:
 
     void oneBlockAndLongerFilesInTurn()
     {
-        // Files of one block are hashed on the worker's thread alone, longer
-        // ones with the SHA-1 thread alongside: switching between the two
-        // ways must not carry anything from one file into the next.
+        // Small files share one of the reader's buffers, longer ones span
+        // several: switching between the two must not carry anything from one
+        // file into the next.
         QStringList paths;
         QList<QByteArray> contents;
         for (qint64 size : {3 * 256 * Chunk + 5, qint64(3), 256 * Chunk + 1, 256 * Chunk, qint64(0),
@@ -275,6 +275,75 @@ private Q_SLOTS:
                 record.md5,
                 QString::fromLatin1(
                     QCryptographicHash::hash(contents.at(i), QCryptographicHash::Md5).toHex()));
+        }
+    }
+
+    // A file is read and given its SHA-1 on one thread while the MD5 of the
+    // files before it is computed on another. A run over many files of mixed
+    // sizes, with failures among them, must report exactly what runs of one
+    // file each report, in the order of the list.
+    void manyFilesAtOnceReportAsOneAtATime()
+    {
+        const qint64 sizes[] = {0,
+                                1,
+                                Chunk - 1,
+                                Chunk,
+                                Chunk + 1,
+                                63,
+                                64 * Chunk - 1,
+                                64 * Chunk,
+                                64 * Chunk + 1,
+                                200 * Chunk + 17,
+                                700 * Chunk + 3,
+                                5};
+        const QString missing = m_dir.filePath(QStringLiteral("many-missing"));
+        QStringList paths;
+        // More files than one buffer holds, so batches end on a count of
+        // files as well as on bytes.
+        for (int i = 0; i < 150; ++i) {
+            if (i % 37 == 36) {
+                paths << missing;
+                continue;
+            }
+            const qint64 size = sizes[i % std::size(sizes)];
+            QByteArray content = patterned(size + i % 3);
+            if (!content.isEmpty())
+                content[0] = char(i);
+            paths << writeFile(QStringLiteral("many%1").arg(i), content);
+            QVERIFY(!paths.last().isEmpty());
+        }
+        DigestCalculator calculator;
+        const RunLog together = run(calculator, paths);
+
+        RunLog alone;
+        for (const QString &path : std::as_const(paths)) {
+            const RunLog one = run(calculator, {path});
+            alone.records << one.records;
+            alone.unable << one.unable;
+            alone.reasons << one.reasons;
+            alone.digests << one.digests;
+        }
+        QCOMPARE(together.records, alone.records);
+        QCOMPARE(together.unable, alone.unable);
+        QCOMPARE(together.reasons, alone.reasons);
+        QCOMPARE(together.unable.size(), 4);
+        QCOMPARE(together.records.size(), paths.size() - 4);
+        QList<QString> md5s;
+        for (const QList<QString> &one : std::as_const(alone.digests))
+            md5s << one;
+        QCOMPARE(together.digests, QList<QList<QString>>{md5s});
+        // And each record is the digest of its own file.
+        for (const QString &line : std::as_const(together.records)) {
+            const Record record = splitRecord(line);
+            QFile file(record.path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray content = file.readAll();
+            QCOMPARE(record.md5,
+                     QString::fromLatin1(
+                         QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()));
+            QCOMPARE(record.sha1,
+                     QString::fromLatin1(
+                         QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex()));
         }
     }
 
