@@ -193,7 +193,9 @@ bool AutostartEntry::setAutorun(const QString &valueName, const QString &program
     }
     QSaveFile file(entry);
     const QByteArray text = entryText(program);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    // Flushed before the commit, which in Qt 6.4 loses an error of its last flush.
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() ||
+        !file.commit()) {
         qWarning().noquote() << QStringLiteral("AutostartEntry::setAutorun() could not write "
                                                "'%1': %2")
                                     .arg(entry, file.errorString());
