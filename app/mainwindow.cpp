@@ -449,7 +449,10 @@ void MainWindow::handleUserPreference(int preference, const QVariant &value)
 void MainWindow::userOpenPreferencesDialog()
 {
     m_preferencesDialog->load(m_preferences, true);
-    m_preferencesDialog->exec();
+    // Written at once too: a session that ends the program with a signal, or a
+    // crash, would otherwise lose what the user just chose.
+    if (m_preferencesDialog->exec() == QDialog::Accepted)
+        savePreferences();
 }
 
 void MainWindow::userCheckForUpdates()

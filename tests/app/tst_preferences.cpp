@@ -572,6 +572,31 @@ private Q_SLOTS:
                  QStringLiteral("Automatic drive scanning is disabled."));
     }
 
+    // Accepted choices are on disk before the window closes; a cancelled dialog
+    // writes nothing.
+    void acceptedDialogIsWrittenAtOnce()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        runDialog(
+            window, [](Preferences *) {}, QDialogButtonBox::Cancel);
+        QVERIFY(!QFile::exists(preferencesPath()));
+        runDialog(
+            window,
+            [](Preferences *dialog) {
+                dialog->findChild<QCheckBox *>("checkBox")->click();
+                dialog->findChild<QTimeEdit *>("timeEdit")->setTime(QTime(14, 15));
+            },
+            QDialogButtonBox::Ok);
+        QDomDocument written;
+        QVERIFY(written.setContent(readFile(preferencesPath())));
+        const QDomElement autoscan = written.documentElement()
+                                         .firstChildElement("DriveScanner")
+                                         .firstChildElement("Autoscan");
+        QCOMPARE(autoscan.attribute("Enable"), QStringLiteral("2"));
+        QCOMPARE(autoscan.attribute("Time"), QStringLiteral("2:15 PM"));
+    }
+
     // A write that stops half-way (a full disk, a crash) leaves the old file whole.
     void interruptedWriteKeepsTheOldFile()
     {
