@@ -69,6 +69,7 @@ int ApplicationEntry::run(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>();
     window->setWindowIcon(QApplication::windowIcon());
+    window->loadStartupPreferences();
 
     if (startsMinimized(QCoreApplication::arguments()))
         window->runMinimized(false);

@@ -2,6 +2,9 @@
 
 #include "app/aboutdialog.h"
 #include "app/documentdialog.h"
+#include "app/preferencepane.h"
+#include "app/preferences.h"
+#include "app/preferencesfile.h"
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
 #include "files/slicedrelay.h"
@@ -10,17 +13,23 @@
 #include "platform/filename.h"
 #include "platform/filestatus.h"
 #include "platform/platforminfo.h"
+#include "platform/preferenceslocation.h"
 #include "platform/systemtray.h"
 #include "processes/processmonitor.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
 #include "registry/orvextab.h"
+#include "registry/uniqueid.h"
+#include "services/softwareupdater.h"
+#include "views/summarytab.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QDomElement>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -30,6 +39,8 @@
 #include <QSqlDatabase>
 #include <QStyle>
 #include <QUrl>
+#include <QUuid>
+#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
 #include <cerrno>
@@ -63,7 +74,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     actionQuit->setShortcuts(quitKeys);
 
     m_savedWindowFlags = savedWindowFlagsDefault();
+    m_preferences = PreferencesFile::emptyDocument();
 
+    m_softwareUpdater = new SoftwareUpdater(this);
     m_orvexCache = new OrvexCache;
 
     createDatabase();
@@ -97,15 +110,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     // Pages of later features are plain pages until those features exist; their
     // actions stay disabled meanwhile.
-    addPage(QStringLiteral("page_summary"));
+    createSummaryTab();
     connect(actionQuit, &QAction::triggered, this, &QWidget::close);
+    connect(actionPreferences, &QAction::triggered, this, &MainWindow::userOpenPreferencesDialog);
     addPage(QStringLiteral("page_processes"));
     // Process monitoring runs from the start; the Processes tab will show it.
     m_processMonitor = new ProcessMonitor;
     connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
     connect(m_processMonitor, &ProcessMonitor::privilegesNotSufficient, this,
             &MainWindow::showInsufficientPrivilegesInfo);
-    m_processMonitor->setScanEnabled(true);
 
     m_fileTab = new FileTab;
     connect(m_fileTab, &FileTab::fileScanStarted, this, &MainWindow::handleFileScanStarted);
@@ -116,9 +129,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(actionScan_Folder, &QAction::triggered, m_fileTab, &FileTab::userScanFolder);
     connect(m_fileTab, &OrvexTab::queryOrvex, this, &MainWindow::queryOrvex);
     stackedWidget->addWidget(m_fileTab);
+    connectSummaryTab();
+    m_processMonitor->setScanEnabled(true);
 
     addPage(QStringLiteral("page_removing_malware"));
-    for (QAction *action : {actionPreferences, actionCheck_For_Updates, actionSend_Us_Feedback})
+    connect(actionCheck_For_Updates, &QAction::triggered, this, &MainWindow::userCheckForUpdates);
+    for (QAction *action : {actionSend_Us_Feedback})
         action->setEnabled(false);
 
     m_trayHandler = new WinTrayHandler(this);
@@ -127,6 +143,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
             &WinTrayHandler::handleAutomaticScanStarted);
     connect(m_fileTab, &FileTab::fileScanFinished, m_trayHandler,
             &WinTrayHandler::handleFileScanFinished);
+
+    createPreferencesDialog();
 
     m_tabBar = new MainTabBar;
     m_tabBar->setExpanding(false);
@@ -153,6 +171,7 @@ MainWindow::~MainWindow()
     delete m_processMonitor;
     delete m_trayHandler;
     delete m_orvexCache;
+    delete m_softwareUpdater;
     // The in-memory database goes with the window that created it.
     QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
@@ -233,6 +252,237 @@ void MainWindow::addPage(const QString &objectName)
     auto *page = new QWidget;
     page->setObjectName(objectName);
     stackedWidget->addWidget(page);
+}
+
+// --- summary tab ---------------------------------------------------------------
+
+void MainWindow::createSummaryTab()
+{
+    // The page keeps the stack's name for it; the tab inside keeps its own, which
+    // its style sheet addresses.
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("page_summary"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_summaryTab = new SummaryTab(page);
+    layout->addWidget(m_summaryTab);
+    stackedWidget->addWidget(page);
+    connect(m_summaryTab, &SummaryTab::summaryLinkClicked, this,
+            &MainWindow::handleSummaryLinkClick);
+}
+
+void MainWindow::connectSummaryTab()
+{
+    SummaryTab *summary = m_summaryTab;
+    connect(m_processMonitor, &ProcessMonitor::malwareProcessFound, summary,
+            &SummaryTab::malwareProcessFound);
+    connect(m_processMonitor, &ProcessMonitor::processScanStarted, summary,
+            &SummaryTab::processScanStarted);
+    connect(m_processMonitor, &ProcessMonitor::processScanFinished, summary,
+            &SummaryTab::processScanFinished);
+    connect(m_processMonitor, &ProcessMonitor::processScanEnabled, summary,
+            &SummaryTab::processScanEnabled);
+    connect(summary, &SummaryTab::enableProcessScan, m_processMonitor,
+            &ProcessMonitor::setScanEnabled);
+    connect(m_fileTab, &FileTab::malwareFileFound, summary, &SummaryTab::malwareFileFound);
+    connect(m_fileTab, &FileTab::malwareFileRemoved, summary, &SummaryTab::malwareFileRemoved);
+    connect(m_fileTab, &FileTab::fileScanStarted, summary, &SummaryTab::fileScanStarted);
+    connect(m_fileTab, &FileTab::fileScanAborted, summary, &SummaryTab::handleFileScanAborted);
+    connect(m_fileTab, &FileTab::fileScanFinished, summary, &SummaryTab::fileScanFinished);
+    connect(m_fileTab, &FileTab::fileCountChanged, summary, &SummaryTab::handleFileCountChanged);
+    connect(summary, &SummaryTab::itemsDropped, m_fileTab, &FileTab::handleFilesAndDirectoriesDrop);
+    connect(summary, &SummaryTab::requestScanComputer, m_fileTab, &FileTab::userScanComputer);
+    connect(summary, &SummaryTab::requestStopScan, m_fileTab, &FileTab::userStopScan);
+}
+
+void MainWindow::handleSummaryLinkClick(const QString &link)
+{
+    qDebug().noquote()
+        << QStringLiteral("MainWindow::handleSummaryLinkClick( %1 ) called").arg(link);
+    if (link == QLatin1String("#details_files") || link == QLatin1String("#more_file_scan_options"))
+        m_tabBar->setCurrentIndex(FilesPage);
+    else if (link == QLatin1String("#details_processes"))
+        m_tabBar->setCurrentIndex(ProcessesPage);
+    else if (link == QLatin1String("#change_drive_scan"))
+        userOpenPreferencesDialog();
+}
+
+// --- preferences and the update check ---------------------------------------------
+
+void MainWindow::createPreferencesDialog()
+{
+    m_preferencesDialog = new Preferences(this);
+    m_preferencesDialog->setDomDocument(m_preferences);
+    connect(m_preferencesDialog, &Preferences::driveScanTimeChanged, m_fileTab,
+            &FileTab::scheduleAutomaticDriveScan);
+    connect(m_preferencesDialog, &Preferences::driveScanTimeChanged, m_summaryTab,
+            &SummaryTab::driveScanTimeChanged);
+    connect(m_preferencesDialog, &Preferences::setUserPreference, this,
+            &MainWindow::handleUserPreference);
+}
+
+void MainWindow::loadStartupPreferences()
+{
+    if (!loadPreferences())
+        handleUserPreference(PreferencePane::AutomaticUpdateCheck, true);
+}
+
+bool MainWindow::loadPreferences()
+{
+    qDebug() << "MainWindow::loadPreferences() called";
+    m_preferences = PreferencesFile::emptyDocument();
+    m_preferencesDialog->setDomDocument(m_preferences);
+
+    const QString path = PreferencesLocation::filePath();
+    const QFileInfo info(path);
+    if (!info.isFile())
+        qWarning().noquote() << QStringLiteral("MainWindow::loadPreferences() the preferences "
+                                               "file '%1' does not exist!")
+                                    .arg(path);
+    if (!info.isReadable()) {
+        qWarning().noquote() << QStringLiteral("MainWindow::loadPreferences() the preferences "
+                                               "file '%1' is not readable!")
+                                    .arg(path);
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning() << "MainWindow::loadPreferences() the QFileInfo object said the preferences "
+                      "file was readable, but QFile can not open it!";
+        return false;
+    }
+    // Parsed apart, so that a malformed file leaves the empty document whole.
+    QDomDocument loaded;
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!loaded.setContent(&file, &message, &line, &column)) {
+        qWarning().noquote() << QStringLiteral("MainWindow::loadPreferences() could not load the "
+                                               "file into the QDomDocument!  Error on line %1, "
+                                               "column %2: %3")
+                                    .arg(line)
+                                    .arg(column)
+                                    .arg(message);
+        file.close();
+        // The defaults are written at exit; the user's file is kept beside them.
+        QString error;
+        const QString aside = PreferencesFile::setAside(path, &error);
+        if (aside.isEmpty())
+            qWarning().noquote() << QStringLiteral("MainWindow::loadPreferences() could not keep "
+                                                   "the malformed file as '%1.bad': %2")
+                                        .arg(path, error);
+        else
+            qWarning().noquote() << QStringLiteral("MainWindow::loadPreferences() kept the "
+                                                   "malformed file as '%1'; using the defaults")
+                                        .arg(aside);
+        return false;
+    }
+    m_preferences = loaded;
+    m_preferencesDialog->setDomDocument(m_preferences);
+    qDebug().noquote()
+        << QStringLiteral("MainWindow::loadPreferences() loaded file [%1]").arg(path);
+
+    const QDomElement window =
+        m_preferences.documentElement().firstChildElement(QStringLiteral("MainWindow"));
+    const QString lastCheck = window.firstChildElement(QStringLiteral("LastUpdateCheck"))
+                                  .attribute(QStringLiteral("Date"));
+    qDebug().noquote() << QStringLiteral(
+                              "MainWindow::loadPreferences() last software update check was %1")
+                              .arg(lastCheck);
+    m_softwareUpdater->setLastUpdateCheck(QDateTime::fromString(lastCheck, Qt::TextDate));
+
+    restoreState(PreferencesFile::byteArray(window.firstChildElement(QStringLiteral("State"))), 1);
+    const QByteArray geometry =
+        PreferencesFile::byteArray(window.firstChildElement(QStringLiteral("Geometry")));
+    if (geometry.isNull() || !restoreGeometry(geometry)) {
+        resize(800, 600);
+        fitToScreen();
+    }
+
+    UniqueId::setInstallationUuid(
+        QUuid::fromString(window.firstChildElement(QStringLiteral("UUID")).text().trimmed()));
+
+    m_preferencesDialog->load(m_preferences, false);
+    return true;
+}
+
+void MainWindow::savePreferences()
+{
+    qDebug() << "MainWindow::savePreferences() called";
+    const QString path = PreferencesLocation::filePath();
+    if (path.isEmpty()) {
+        qWarning() << "MainWindow::savePreferences() has no folder for the preferences file!";
+        return;
+    }
+
+    QDomElement root = m_preferences.documentElement();
+    QDomElement window = m_preferences.createElement(QStringLiteral("MainWindow"));
+    if (root.isNull()) {
+        qWarning() << "MainWindow::savePreferences() the DOM document's root element is null!";
+    } else {
+        const QDomElement old = root.firstChildElement(QStringLiteral("MainWindow"));
+        if (old.isNull())
+            root.appendChild(window);
+        else if (root.replaceChild(window, old).isNull())
+            qWarning() << "MainWindow::savePreferences() replacing the current MainWindow element "
+                          "failed!";
+    }
+
+    QDomElement state = m_preferences.createElement(QStringLiteral("State"));
+    PreferencesFile::setByteArray(state, saveState(1));
+    window.appendChild(state);
+    QDomElement geometry = m_preferences.createElement(QStringLiteral("Geometry"));
+    PreferencesFile::setByteArray(geometry, saveGeometry());
+    window.appendChild(geometry);
+    QDomElement uuid = m_preferences.createElement(QStringLiteral("UUID"));
+    uuid.appendChild(m_preferences.createTextNode(UniqueId::ensureInstallationUuid().toString()));
+    window.appendChild(uuid);
+    QDomElement lastCheck = m_preferences.createElement(QStringLiteral("LastUpdateCheck"));
+    lastCheck.setAttribute(QStringLiteral("Date"),
+                           m_softwareUpdater->lastUpdateCheck().toString(Qt::TextDate));
+    window.appendChild(lastCheck);
+
+    QString error;
+    switch (PreferencesFile::write(path, m_preferences, &error)) {
+    case PreferencesFile::WriteResult::Written:
+        break;
+    case PreferencesFile::WriteResult::OpenFailed:
+        qWarning().noquote() << QStringLiteral("MainWindow::savePreferences() could not open '%1' "
+                                               "for writing!")
+                                    .arg(path);
+        break;
+    case PreferencesFile::WriteResult::WriteFailed:
+        qWarning().noquote() << QStringLiteral("MainWindow::savePreferences() could not write "
+                                               "'%1', the old file is kept: %2")
+                                    .arg(path, error);
+        break;
+    }
+}
+
+void MainWindow::handleUserPreference(int preference, const QVariant &value)
+{
+    qDebug().noquote() << QStringLiteral("MainWindow::handleUserPreference( %1 ) called with data:")
+                              .arg(preference)
+                       << value;
+    if (preference != PreferencePane::AutomaticUpdateCheck)
+        return;
+    SoftwareUpdater::setAutomaticUpdateCheckEnabled(value.toBool());
+    if (value.toBool())
+        m_softwareUpdater->checkForUpdates(false);
+}
+
+void MainWindow::userOpenPreferencesDialog()
+{
+    m_preferencesDialog->load(m_preferences, true);
+    // Written at once too: a session that ends the program with a signal, or a
+    // crash, would otherwise lose what the user just chose.
+    if (m_preferencesDialog->exec() == QDialog::Accepted)
+        savePreferences();
+}
+
+void MainWindow::userCheckForUpdates()
+{
+    m_softwareUpdater->checkForUpdates(true);
 }
 
 void MainWindow::runMaximized()
@@ -503,6 +753,7 @@ bool MainWindow::event(QEvent *e)
         return true;
     }
     if (e->type() == QEvent::Close) {
+        savePreferences();
         e->accept();
         return true;
     }

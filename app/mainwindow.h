@@ -2,18 +2,23 @@
 
 #include "ui_mainwindow.h"
 
+#include <QDomDocument>
 #include <QFileInfo>
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QVariant>
 
 class DocumentDialog;
 class Elevation;
 class OrvexCache;
 class FileTab;
 class MainTabBar;
+class Preferences;
 class ProcessMonitor;
+class SoftwareUpdater;
+class SummaryTab;
 class WinTrayHandler;
 
 // The single top-level window: page stack, information bars, network panel and
@@ -28,6 +33,19 @@ public:
 
     FileTab *fileTab() const { return m_fileTab; }
     ProcessMonitor *processMonitor() const { return m_processMonitor; }
+    SummaryTab *summaryTab() const { return m_summaryTab; }
+    SoftwareUpdater *softwareUpdater() const { return m_softwareUpdater; }
+    Preferences *preferencesDialog() const { return m_preferencesDialog; }
+    QDomDocument preferencesDocument() const { return m_preferences; }
+
+    // Reads Preferences.xml into the preferences document and puts it into
+    // effect: false, leaving the defaults, when the file cannot be read.
+    bool loadPreferences();
+    // Writes the preferences document, with the window's own settings, whole.
+    void savePreferences();
+    // At start-up: the preferences from the file, or where there is none (or
+    // it cannot be read) the defaults, which check for updates at once.
+    void loadStartupPreferences();
 
     // The flags restored when the window comes back from the tray.
     static Qt::WindowFlags savedWindowFlagsDefault();
@@ -44,6 +62,7 @@ public:
     enum Page { SummaryPage = 0, ProcessesPage = 1, FilesPage = 2, RemovingMalwarePage = 3 };
 
 public Q_SLOTS:
+    void userOpenPreferencesDialog();
     void runMaximized();
     void runMinimized(bool showMessage = true);
     void userShowAbout();
@@ -51,6 +70,9 @@ public Q_SLOTS:
 
 protected Q_SLOTS:
     void queryOrvex(QList<QString> digests);
+    void handleSummaryLinkClick(const QString &link);
+    void userCheckForUpdates();
+    void handleUserPreference(int preference, const QVariant &value);
     void showInsufficientPrivilegesInfo();
     void show64BitHelp();
     void runAsAdministrator();
@@ -69,6 +91,9 @@ protected:
 
 private:
     void createDatabase();
+    void createSummaryTab();
+    void connectSummaryTab();
+    void createPreferencesDialog();
     void addPage(const QString &objectName);
     void setPagesEnabled(bool enabled);
     void fitToScreen();
@@ -77,10 +102,14 @@ private:
     void elevationEnded(const QString &text);
 
     Qt::WindowFlags m_savedWindowFlags;
+    QDomDocument m_preferences;
+    SoftwareUpdater *m_softwareUpdater = nullptr;
     OrvexCache *m_orvexCache = nullptr;
+    SummaryTab *m_summaryTab = nullptr;
     FileTab *m_fileTab = nullptr;
     ProcessMonitor *m_processMonitor = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
+    Preferences *m_preferencesDialog = nullptr;
     MainTabBar *m_tabBar = nullptr;
     // The elevated start waiting for pkexec; none when no start is pending.
     QPointer<Elevation> m_elevation;

@@ -8,5 +8,7 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need besides: python3 reads exported tables back with its csv module;
 # setpriv (util-linux) drops privileges for the permission tests; ps (procps) is what
 # bench_processes measures the process snapshot against; desktop-file-validate,
-# appstreamcli and groff/man check the desktop entry, the metainfo and the manual page.
-TEST_PACKAGES=(python3 util-linux procps desktop-file-utils appstream groff-base man-db)
+# appstreamcli and groff/man check the desktop entry, the metainfo and the manual page;
+# gio (libglib2.0-bin) launches the autostart entry the way GNOME does.
+TEST_PACKAGES=(python3 util-linux procps desktop-file-utils appstream groff-base man-db
+               libglib2.0-bin)
