@@ -8,6 +8,7 @@
 #include "platform/elevation.h"
 #include "platform/platforminfo.h"
 #include "platform/systemtray.h"
+#include "processes/modulemanager.h"
 #include "processes/processmonitor.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
@@ -103,6 +104,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     // Process monitoring runs from the start; the Processes tab will show it.
     m_processMonitor = new ProcessMonitor;
     connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
+    // The module checks ask through a handler of their own, for the whole run:
+    // its trouble shows in the network panel, and Retry reaches it too.
+    OrvexHandler *moduleHandler = m_processMonitor->moduleManager()->orvexHandler();
+    connect(moduleHandler, &QThread::finished, this, &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::connectionMessage, this,
+            &MainWindow::displayNetworkError);
+    connect(moduleHandler, &OrvexHandler::communicationEstablished, this,
+            &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::automaticReconnectFailed, this,
+            &MainWindow::handleAutomaticReconnectFailed);
+    connect(toolButton_net_retry, &QToolButton::clicked, moduleHandler,
+            &OrvexHandler::userRequestReconnect);
     m_processMonitor->setScanEnabled(true);
 
     m_fileTab = new FileTab;

@@ -12,6 +12,8 @@
 #include "registrytestserver.h"
 #include "testenvironment.h"
 
+#include <QStackedWidget>
+#include <QToolButton>
 #include <QtSql>
 #include <QtTest>
 
@@ -304,6 +306,40 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!monitor.moduleManager()->isDigesting(), 30000);
         QCOMPARE(rowsOf(pid, QStringLiteral("malicious_module_count")), QList<QVariantList>({{1}}));
         QCOMPARE(moduleMalware.size(), 1);
+    }
+
+    void moduleRegistryTroubleShowsAndRetryReachesIt()
+    {
+        const QString md5 = QStringLiteral("00112233445566778899aabbccddeeff");
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        server.setAnswer(md5, LastSeen, 0);
+        QVERIFY(server.setRefusing(true));
+        qputenv("WINORVEX_REGISTRY", server.address());
+        Clock::setTestWaitDivisor(100);
+        FakePlatformInfo info(0x0601, true);
+        ProcessMonitor::setTestMonitoringEnabled(false);
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        OrvexHandler *handler = window.processMonitor()->moduleManager()->orvexHandler();
+        QSignalSpy answers(handler, &OrvexHandler::setOrvexDataPacked);
+        handler->sendQuery(QList<QString>{md5});
+        auto *panel = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget_network"));
+        QVERIFY(panel);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->isHidden(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->currentWidget()->objectName(),
+                                  QStringLiteral("page_net_failed"), 30000);
+        QCOMPARE(answers.size(), 0);
+
+        QVERIFY(server.setRefusing(false));
+        window.findChild<QToolButton *>(QStringLiteral("toolButton_net_retry"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 30000);
+        QVERIFY(answers.first().first().toString().startsWith(md5 + QStringLiteral("|0|")));
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), 30000);
     }
 
     void failedSnapshotRetiresNothing()
