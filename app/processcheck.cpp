@@ -138,6 +138,8 @@ struct ProcessCheck::Snapshot
     };
 
     bool listed = false;
+    qint64 listMs = 0;
+    qint64 digestMs = 0;
     QList<Process> processes;
     QHash<QString, File> files;
     QList<QString> order;
@@ -304,6 +306,8 @@ void ProcessCheck::collect()
 {
     Snapshot &snapshot = *m_snapshot;
     const RunningProcesses &system = RunningProcesses::instance();
+    QElapsedTimer phase;
+    phase.start();
     QList<ProcStat> processes;
     snapshot.listed = system.list(&processes);
     if (!snapshot.listed)
@@ -371,6 +375,8 @@ void ProcessCheck::collect()
     }
 
     // Each file once, read as the process sees it; a batch is held open at a time.
+    snapshot.listMs = phase.restart();
+    const auto timed = qScopeGuard([&snapshot, &phase] { snapshot.digestMs = phase.elapsed(); });
     m_filesToRead.store(int(snapshot.order.size()));
     DigestCalculator digester;
     {
@@ -467,6 +473,7 @@ void ProcessCheck::handleCollected()
         }
     }
     m_asked = int(digests.size());
+    m_registryTimer.start();
     if (digests.isEmpty()) {
         finishCheck();
         return;
@@ -544,6 +551,15 @@ void ProcessCheck::finishCheck()
     m_progressTimer.stop();
     showProgress();
     endProgress();
+    qInfo().noquote()
+        << QStringLiteral("ProcessCheck::finishCheck() %1 processes, %2 files, %3 digests asked: "
+                          "snapshot %4 ms, digests %5 ms, registry %6 ms")
+               .arg(m_snapshot->processes.size())
+               .arg(m_snapshot->order.size())
+               .arg(m_asked)
+               .arg(m_snapshot->listMs)
+               .arg(m_snapshot->digestMs)
+               .arg(m_registryTimer.isValid() ? m_registryTimer.elapsed() : 0);
     if (m_stopRequested) {
         finish(Failed);
         return;

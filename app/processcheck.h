@@ -119,4 +119,5 @@ private:
     int m_asked = 0;
     QString m_status;
     QTimer m_progressTimer;
+    QElapsedTimer m_registryTimer;
 };
