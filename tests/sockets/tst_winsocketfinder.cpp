@@ -5,6 +5,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 QString self()
 {
@@ -88,17 +90,23 @@ private Q_SLOTS:
         }
         QVERIFY(lastTcp < firstUdp);
 
-        // Owners already known are not looked for again.
+        // Owners already known are not looked for again. Other programs on
+        // the machine open sockets meanwhile: a sweep is owed only to those.
         const int sweeps = finder.ownerSweeps();
         QVERIFY(sweeps >= 1);
         const QList<QString> again = snapshot(finder);
         QVERIFY(again.contains(listener));
-        QCOMPARE(finder.ownerSweeps(), sweeps);
+        const bool othersOpened =
+            std::any_of(again.cbegin(), again.cend(),
+                        [&records](const QString &r) { return !records.contains(r); });
+        if (!othersOpened)
+            QCOMPARE(finder.ownerSweeps(), sweeps);
+        const int before = finder.ownerSweeps();
         QUdpSocket later;
         QVERIFY(later.bind(QHostAddress::LocalHost, 0));
         QVERIFY(snapshot(finder).contains(
             QStringLiteral("%1|UDP|||127.0.0.1|%2|").arg(self()).arg(later.localPort())));
-        QCOMPARE(finder.ownerSweeps(), sweeps + 1);
+        QVERIFY(finder.ownerSweeps() > before);
     }
 };
 
