@@ -3,6 +3,7 @@
 #include "app/headlessscan.h"
 #include "app/instancechannel.h"
 #include "app/mainwindow.h"
+#include "app/processcheck.h"
 #include "platform/elevation.h"
 #include "platform/filename.h"
 #include "platform/filestatus.h"
@@ -44,7 +45,9 @@ ApplicationEntry::CommandLinePaths ApplicationEntry::pathsToScan(const QStringLi
 
 int ApplicationEntry::run(int argc, char **argv)
 {
-    // A command-line scan, help or version needs no display.
+    // A command-line check, scan, help or version needs no display.
+    if (ProcessCheck::handlesArguments(argc, argv))
+        return ProcessCheck::run(argc, argv);
     if (HeadlessScan::handlesArguments(argc, argv))
         return HeadlessScan::run(argc, argv);
     QApplication app(argc, argv);

@@ -15,6 +15,7 @@
 #include "platform/platforminfo.h"
 #include "platform/preferenceslocation.h"
 #include "platform/systemtray.h"
+#include "processes/modulemanager.h"
 #include "processes/processmonitor.h"
 #include "registry/orvexcache.h"
 #include "registry/orvexhandler.h"
@@ -119,6 +120,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
     connect(m_processMonitor, &ProcessMonitor::privilegesNotSufficient, this,
             &MainWindow::showInsufficientPrivilegesInfo);
+    // The module checks ask through a handler of their own, for the whole run:
+    // its trouble shows in the network panel, and Retry reaches it too.
+    OrvexHandler *moduleHandler = m_processMonitor->moduleManager()->orvexHandler();
+    connect(moduleHandler, &QThread::finished, this, &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::connectionMessage, this,
+            &MainWindow::displayNetworkError);
+    connect(moduleHandler, &OrvexHandler::communicationEstablished, this,
+            &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::automaticReconnectFailed, this,
+            &MainWindow::handleAutomaticReconnectFailed);
+    connect(toolButton_net_retry, &QToolButton::clicked, moduleHandler,
+            &OrvexHandler::userRequestReconnect);
 
     m_fileTab = new FileTab;
     connect(m_fileTab, &FileTab::fileScanStarted, this, &MainWindow::handleFileScanStarted);

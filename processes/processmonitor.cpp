@@ -3,6 +3,7 @@
 #include "files/slicedrelay.h"
 #include "platform/clock.h"
 #include "platform/executableicon.h"
+#include "processes/modulemanager.h"
 #include "processes/processsqlmodel.h"
 #include "processes/snapshotmerger.h"
 #include "processes/winprocessfinder.h"
@@ -19,7 +20,7 @@ std::atomic<bool> g_monitoringEnabled{true};
 
 ProcessMonitor::ProcessMonitor(QObject *parent)
     : QObject(parent), m_relay(new SlicedRelay(this)), m_model(new ProcessSqlModel(this)),
-      m_finder(std::make_unique<WinProcessFinder>()),
+      m_modules(new ModuleManager(this)), m_finder(std::make_unique<WinProcessFinder>()),
       m_populator(std::make_unique<WinProcessPopulator>())
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
@@ -27,6 +28,15 @@ ProcessMonitor::ProcessMonitor(QObject *parent)
     ExecutableIcon::prepare();
 
     connect(m_model, &ProcessSqlModel::malwareFound, this, &ProcessMonitor::malwareProcessFound);
+    m_modules->setPIDModel(m_model);
+    connect(m_modules, &ModuleManager::malwareModuleFound, m_model,
+            &ProcessSqlModel::malwareModuleFound);
+    connect(m_modules, &ModuleManager::malwareModuleFound, this,
+            &ProcessMonitor::malwareModuleFound);
+    connect(m_modules, &ModuleManager::moduleScanStarted, this,
+            &ProcessMonitor::processScanStarted);
+    connect(m_modules, &ModuleManager::moduleScanFinished, this,
+            &ProcessMonitor::processScanFinished);
     connect(m_finder.get(), &WinProcessFinder::currentProcessData, this,
             &ProcessMonitor::receiveSnapshotData);
 
@@ -74,7 +84,13 @@ void ProcessMonitor::attachQuery(OrvexHandler *handler)
     SlicedRelay *relay = m_relay;
     connect(
         handler, &QThread::finished, relay,
-        [this, relay] { relay->post([this] { Q_EMIT processScanFinished(); }); },
+        [this, relay] {
+            relay->post([this] {
+                // A module check still under way ends the scan itself.
+                if (!m_modules->isDigesting())
+                    Q_EMIT processScanFinished();
+            });
+        },
         Qt::DirectConnection);
 }
 
@@ -141,6 +157,7 @@ void ProcessMonitor::setScanEnabled(bool p_enabled)
     } else {
         m_timer.stop();
     }
+    m_modules->setScanEnabled(p_enabled);
     Q_EMIT processScanEnabled(p_enabled);
 }
 

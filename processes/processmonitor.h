@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class ModuleManager;
 class OrvexHandler;
 class ProcessSqlModel;
 class SlicedRelay;
@@ -18,8 +19,11 @@ class WinProcessPopulator;
 // Watches the machine's processes without a window: once a second a snapshot,
 // its difference against the alive rows of the process table, and for each new
 // process its path, icons and digests; the digests go out through queryOrvex()
-// and the registry's answers come back to the table. The Processes tab builds
-// its views on model() and relays the registry road as an OrvexTab does.
+// and the registry's answers come back to the table. Every ten seconds the
+// module manager checks the modules those processes have loaded, with a
+// registry handler of its own; a malicious module counts against its process.
+// The Processes tab builds its views on model() and moduleManager() and relays
+// the registry road as an OrvexTab does.
 //
 // Everything the table takes in (merges, property changes, answers) comes
 // through one relay, in the order it was reported and a slice per turn of the
@@ -35,6 +39,7 @@ public:
     ~ProcessMonitor() override;
 
     ProcessSqlModel *model() const { return m_model; }
+    ModuleManager *moduleManager() const { return m_modules; }
     bool isScanEnabled() const { return m_timer.isActive(); }
     // The poll interval as waited (the designed one unless a test shortened it).
     int pollInterval() const { return m_timer.interval(); }
@@ -50,6 +55,7 @@ public:
 Q_SIGNALS:
     void queryOrvex(QList<QString>);
     void malwareProcessFound(QString p_path, quint32 p_pid);
+    void malwareModuleFound(QString p_path, quint32 p_pid);
     void processScanStarted();
     void processScanFinished();
     void processScanEnabled(bool);
@@ -75,6 +81,7 @@ private:
     QTimer m_timer;
     SlicedRelay *m_relay;
     ProcessSqlModel *m_model;
+    ModuleManager *m_modules;
     std::unique_ptr<WinProcessFinder> m_finder;
     std::unique_ptr<WinProcessPopulator> m_populator;
     // One merge at a time, each against the table as the one before left it:

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -44,6 +45,61 @@ bool ProgramCopy::replace(const QString &path, const QByteArray &bytes)
     file.close();
     return std::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) ==
            0;
+}
+
+namespace {
+QString hex(const QByteArray &bytes, QCryptographicHash::Algorithm algorithm)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, algorithm).toHex());
+}
+} // namespace
+
+LibraryCopy LibraryCopy::make(const QString &folder, const QString &name, const QByteArray &tag)
+{
+    LibraryCopy copy;
+    QFile original(QStringLiteral(WINORVEX_TEST_MODULE));
+    if (!original.open(QIODevice::ReadOnly))
+        return copy;
+    const QByteArray bytes = original.readAll() + tag;
+    const QString path = folder + u'/' + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return copy;
+    file.close();
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                             QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                             QFileDevice::ExeOther))
+        return copy;
+    copy.path = path;
+    copy.bytes = bytes;
+    copy.md5 = hex(bytes, QCryptographicHash::Md5);
+    copy.sha1 = hex(bytes, QCryptographicHash::Sha1);
+    return copy;
+}
+
+QString Sleepers::loaderPath()
+{
+    return QStringLiteral(WINORVEX_MODULE_LOADER);
+}
+
+quint32 Sleepers::startLoader(const QStringList &libraries)
+{
+    auto child = std::make_unique<QProcess>();
+    child->start(loaderPath(), libraries);
+    if (!child->waitForStarted())
+        return 0;
+    // The line comes once every library is mapped.
+    while (!child->canReadLine()) {
+        if (!child->waitForReadyRead(30000)) {
+            qWarning().noquote() << "module loader:" << child->readAllStandardError();
+            child->kill();
+            child->waitForFinished();
+            return 0;
+        }
+    }
+    const quint32 pid = quint32(child->processId());
+    m_children.push_back(std::move(child));
+    return pid;
 }
 
 Sleepers::~Sleepers()

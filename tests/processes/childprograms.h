@@ -25,6 +25,19 @@ struct ProgramCopy
     static bool replace(const QString &path, const QByteArray &bytes);
 };
 
+// A copy of the suite's test library (a real shared library) in a test folder,
+// with bytes of its own appended (it still loads) so that its digests are its own.
+struct LibraryCopy
+{
+    QString path;
+    QByteArray bytes;
+    QString md5;
+    QString sha1;
+
+    // Empty path when the library cannot be copied.
+    static LibraryCopy make(const QString &folder, const QString &name, const QByteArray &tag);
+};
+
 // Child processes of the test that sleep until they are stopped.
 class Sleepers
 {
@@ -32,6 +45,11 @@ public:
     ~Sleepers();
     // Starts the program; 0 when it did not start.
     quint32 start(const QString &program, const QStringList &arguments = {"60"});
+    // Starts the module loader on these libraries and waits until it has
+    // loaded them; 0 when it did not start or could not load one.
+    quint32 startLoader(const QStringList &libraries);
+    // The program that startLoader() runs.
+    static QString loaderPath();
     void stop(quint32 pid);
     void stopAll();
     // The process packed record of a child ("pid|name|parent pid").

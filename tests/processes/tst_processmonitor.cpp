@@ -3,6 +3,7 @@
 #include "fakeplatforminfo.h"
 #include "fakerunningprocesses.h"
 #include "platform/clock.h"
+#include "processes/modulemanager.h"
 #include "processes/processmonitor.h"
 #include "processes/processsqlmodel.h"
 #include "processes/winprocesspopulator.h"
@@ -11,6 +12,8 @@
 #include "registrytestserver.h"
 #include "testenvironment.h"
 
+#include <QStackedWidget>
+#include <QToolButton>
 #include <QtSql>
 #include <QtTest>
 
@@ -226,6 +229,10 @@ private Q_SLOTS:
     void timerPolls()
     {
         const ProgramCopy program = copy(QStringLiteral("timed"), "timed");
+        // The module checks that the timer starts too ask a registry of their own.
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        qputenv("WINORVEX_REGISTRY", server.address());
         FakeRunningProcesses fake;
         fake.listOwnChildren();
         ProcessMonitor monitor;
@@ -240,6 +247,99 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(rowsOf(pid, QStringLiteral("is_alive")),
                                   QList<QVariantList>({{0}}), 30000);
         QVERIFY(monitor.model()->aliveProcessRecords().isEmpty());
+    }
+
+    void modulesAreMonitoredWithTheProcesses()
+    {
+        Clock::resetTestSeam();
+        FakeRunningProcesses fake;
+        fake.setSnapshot({});
+        ProcessMonitor monitor;
+        QCOMPARE(monitor.moduleManager()->scanInterval(), 10000);
+        monitor.setScanEnabled(true);
+        QVERIFY(monitor.moduleManager()->isScanEnabled());
+        monitor.setScanEnabled(false);
+        QVERIFY(!monitor.moduleManager()->isScanEnabled());
+        ProcessMonitor::setTestMonitoringEnabled(false);
+        monitor.setScanEnabled(true);
+        QVERIFY(!monitor.moduleManager()->isScanEnabled());
+    }
+
+    void maliciousModuleMarksItsProcess()
+    {
+        const LibraryCopy evil =
+            LibraryCopy::make(m_dir->path(), QStringLiteral("libevil.so"), "e");
+        QVERIFY(!evil.path.isEmpty());
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        qputenv("WINORVEX_REGISTRY", server.address());
+        server.setAnswer(evil.md5, LastSeen, 75);
+
+        FakeRunningProcesses fake;
+        fake.listOwnChildren();
+        ProcessMonitor monitor;
+        Road road(monitor);
+        QSignalSpy moduleMalware(&monitor, &ProcessMonitor::malwareModuleFound);
+        Sleepers children;
+        const quint32 pid = children.startLoader({evil.path});
+        QVERIFY(pid);
+        QVERIFY(pollOnce(monitor, fake));
+
+        QSignalSpy merged(monitor.moduleManager(), &ModuleManager::modulesMerged);
+        monitor.moduleManager()->scanModules();
+        QVERIFY(merged.wait(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(rowsOf(pid, QStringLiteral("malicious_module_count")),
+                                  QList<QVariantList>({{1}}), 30000);
+        QCOMPARE(moduleMalware.size(), 1);
+        QCOMPARE(moduleMalware.first(), QVariantList({evil.path, pid}));
+        // The loader itself is clean: only its module marks it.
+        QTRY_COMPARE_WITH_TIMEOUT(rowsOf(pid, QStringLiteral("orvex_state")),
+                                  QList<QVariantList>({{4}}), 30000);
+        QCOMPARE(monitor.model()->rowCount(), 1);
+        QTRY_VERIFY(monitor.model()->hasMaliciousModules(0));
+        QVERIFY(!monitor.model()->isMalware(0));
+
+        // Checked again, the module counts once still.
+        merged.clear();
+        monitor.moduleManager()->scanModules();
+        QVERIFY(merged.wait(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(!monitor.moduleManager()->isDigesting(), 30000);
+        QCOMPARE(rowsOf(pid, QStringLiteral("malicious_module_count")), QList<QVariantList>({{1}}));
+        QCOMPARE(moduleMalware.size(), 1);
+    }
+
+    void moduleRegistryTroubleShowsAndRetryReachesIt()
+    {
+        const QString md5 = QStringLiteral("00112233445566778899aabbccddeeff");
+        RegistryTestServer server;
+        QVERIFY(server.listen());
+        server.setAnswer(md5, LastSeen, 0);
+        QVERIFY(server.setRefusing(true));
+        qputenv("WINORVEX_REGISTRY", server.address());
+        Clock::setTestWaitDivisor(100);
+        FakePlatformInfo info(0x0601, true);
+        ProcessMonitor::setTestMonitoringEnabled(false);
+        QSqlDatabase::database().close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        OrvexHandler *handler = window.processMonitor()->moduleManager()->orvexHandler();
+        QSignalSpy answers(handler, &OrvexHandler::setOrvexDataPacked);
+        handler->sendQuery(QList<QString>{md5});
+        auto *panel = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget_network"));
+        QVERIFY(panel);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->isHidden(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(panel->currentWidget()->objectName(),
+                                  QStringLiteral("page_net_failed"), 30000);
+        QCOMPARE(answers.size(), 0);
+
+        QVERIFY(server.setRefusing(false));
+        window.findChild<QToolButton *>(QStringLiteral("toolButton_net_retry"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 30000);
+        QVERIFY(answers.first().first().toString().startsWith(md5 + QStringLiteral("|0|")));
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isHidden(), 30000);
     }
 
     void failedSnapshotRetiresNothing()
@@ -311,7 +411,8 @@ private Q_SLOTS:
             // The answer comes through the main window's road.
             QTRY_COMPARE_WITH_TIMEOUT(rowsOf(pid, QStringLiteral("orvex_state, md5")),
                                       QList<QVariantList>({{4, program.md5}}), 30000);
-            QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 1, 30000);
+            // Asked once; the module checks of the same pass ask their own.
+            QTRY_COMPARE_WITH_TIMEOUT(server.timesAnswered(program.md5), 1, 30000);
         }
 
         // Switched off, as the window tests have it: not one look at the processes.

@@ -1,0 +1,3 @@
+#include "sockets/winsocket.h"
+
+WinSocket::WinSocket(QObject *parent) : QObject(parent) {}

@@ -1,0 +1,3 @@
+#include "sockets/winudpsocket.h"
+
+WinUDPSocket::WinUDPSocket(QObject *parent) : WinSocket(parent) {}
