@@ -7,6 +7,7 @@
 #include "platform/elevation.h"
 #include "platform/filename.h"
 #include "platform/filestatus.h"
+#include "platform/stopsignalwatcher.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -43,6 +44,19 @@ ApplicationEntry::CommandLinePaths ApplicationEntry::pathsToScan(const QStringLi
     return paths;
 }
 
+QObject *ApplicationEntry::closeOnStopSignals(QWidget *window)
+{
+    auto *watcher = new StopSignalWatcher(window);
+    QObject::connect(watcher, &StopSignalWatcher::stopRequested, window, [window](int signal) {
+        qDebug().noquote()
+            << QStringLiteral("ApplicationEntry: signal %1, closing the window").arg(signal);
+        window->close();
+        // A window hidden behind its tray icon is not the last visible one.
+        QCoreApplication::quit();
+    });
+    return watcher;
+}
+
 int ApplicationEntry::run(int argc, char **argv)
 {
     // A command-line check, scan, help or version needs no display.
@@ -73,6 +87,7 @@ int ApplicationEntry::run(int argc, char **argv)
     auto window = std::make_unique<MainWindow>();
     window->setWindowIcon(QApplication::windowIcon());
     window->loadStartupPreferences();
+    closeOnStopSignals(window.get());
 
     if (startsMinimized(QCoreApplication::arguments()))
         window->runMinimized(false);

@@ -4,6 +4,9 @@
 #include <QList>
 #include <QStringList>
 
+class QObject;
+class QWidget;
+
 // The program's start-up and shutdown around the main window.
 class ApplicationEntry
 {
@@ -24,4 +27,9 @@ public:
     // The files and folders named on the command line (as a file manager's
     // "Open With" passes them, plain or as file URLs).
     static CommandLinePaths pathsToScan(const QStringList &arguments);
+
+    // SIGTERM (a session ending, kill) and SIGINT close the window the way Quit
+    // does, so that what it keeps between runs is written. Returns the watcher,
+    // owned by the window.
+    static QObject *closeOnStopSignals(QWidget *window);
 };

@@ -1,3 +1,4 @@
+#include "app/applicationentry.h"
 #include "app/drivescannerpane.h"
 #include "app/generalpane.h"
 #include "app/mainwindow.h"
@@ -595,6 +596,34 @@ private Q_SLOTS:
                                          .firstChildElement("Autoscan");
         QCOMPARE(autoscan.attribute("Enable"), QStringLiteral("2"));
         QCOMPARE(autoscan.attribute("Time"), QStringLiteral("2:15 PM"));
+    }
+
+    // A session that ends, or a user who kills the window, closes it as Quit
+    // does: the geometry and the time of the last update check are kept.
+    void stopSignalClosesTheWindow_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void stopSignalClosesTheWindow()
+    {
+        QFETCH(int, signalNumber);
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(ApplicationEntry::closeOnStopSignals(&window));
+        QVERIFY(!QFile::exists(preferencesPath()));
+        QCOMPARE(::raise(signalNumber), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 10000);
+        QDomDocument written;
+        QVERIFY(written.setContent(readFile(preferencesPath())));
+        QVERIFY(!written.documentElement()
+                     .firstChildElement("MainWindow")
+                     .firstChildElement("Geometry")
+                     .isNull());
     }
 
     // A write that stops half-way (a full disk, a crash) leaves the old file whole.
