@@ -7,7 +7,10 @@
 #include <QPainter>
 #include <QPixmap>
 
-ProcessDelegate::ProcessDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
+ProcessDelegate::ProcessDelegate(QObject *parent)
+    : QStyledItemDelegate(parent), m_warning(QStringLiteral(":/warning_16x16.png"))
+{
+}
 
 void ProcessDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                             const QModelIndex &index) const
@@ -37,9 +40,8 @@ void ProcessDelegate::paint(QPainter *painter, const QStyleOptionViewItem &optio
     if (malware || model->hasMaliciousModules(row)) {
         if (!selected && malware)
             painter->fillRect(rect, model->isAlive(row) ? m_highlight : QColor(Qt::darkRed));
-        static const QPixmap warning(QStringLiteral(":/warning_16x16.png"));
-        const qreal width = warning.width() / warning.devicePixelRatio();
-        painter->drawPixmap(QPointF(rect.width() - width, rect.top()), warning);
+        const qreal width = m_warning.width() / m_warning.devicePixelRatio();
+        painter->drawPixmap(QPointF(rect.width() - width, rect.top()), m_warning);
     }
 
     painter->drawPixmap(rect.topLeft() + QPoint(3, 0), model->smallIcon(row));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 
 // Draws a row of the process list: its check state as the background, malware
@@ -20,4 +21,5 @@ public:
 
 private:
     const QColor m_highlight{255, 152, 1};
+    const QPixmap m_warning;
 };

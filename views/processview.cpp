@@ -74,6 +74,8 @@ void ProcessView::selectionChanged(const QItemSelection &selected, const QItemSe
     const QModelIndexList indexes = selected.indexes();
     if (indexes.isEmpty()) {
         qDebug() << "ProcessView::selectionChanged() selected_indexes is empty";
+        // The row that lost the selection is drawn again.
+        QListView::selectionChanged(selected, deselected);
         return;
     }
     const int row = indexes.first().row();
