@@ -5,6 +5,7 @@
 #include "app/preferencepane.h"
 #include "app/preferences.h"
 #include "app/preferencesfile.h"
+#include "app/webaddress.h"
 #include "app/wintrayhandler.h"
 #include "files/filetab.h"
 #include "files/slicedrelay.h"
@@ -22,6 +23,8 @@
 #include "registry/orvextab.h"
 #include "registry/uniqueid.h"
 #include "services/softwareupdater.h"
+#include "views/processtab.h"
+#include "views/removemalwaretab.h"
 #include "views/summarytab.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
@@ -114,25 +117,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     createSummaryTab();
     connect(actionQuit, &QAction::triggered, this, &QWidget::close);
     connect(actionPreferences, &QAction::triggered, this, &MainWindow::userOpenPreferencesDialog);
-    addPage(QStringLiteral("page_processes"));
-    // Process monitoring runs from the start; the Processes tab will show it.
-    m_processMonitor = new ProcessMonitor;
-    connect(m_processMonitor, &ProcessMonitor::queryOrvex, this, &MainWindow::queryOrvex);
-    connect(m_processMonitor, &ProcessMonitor::privilegesNotSufficient, this,
-            &MainWindow::showInsufficientPrivilegesInfo);
-    // The module checks ask through a handler of their own, for the whole run:
-    // its trouble shows in the network panel, and Retry reaches it too.
-    OrvexHandler *moduleHandler = m_processMonitor->moduleManager()->orvexHandler();
-    connect(moduleHandler, &QThread::finished, this, &MainWindow::clearNetworkError);
-    connect(moduleHandler, &OrvexHandler::connectionMessage, this,
-            &MainWindow::displayNetworkError);
-    connect(moduleHandler, &OrvexHandler::communicationEstablished, this,
-            &MainWindow::clearNetworkError);
-    connect(moduleHandler, &OrvexHandler::automaticReconnectFailed, this,
-            &MainWindow::handleAutomaticReconnectFailed);
-    connect(toolButton_net_retry, &QToolButton::clicked, moduleHandler,
-            &OrvexHandler::userRequestReconnect);
-
+    // Process monitoring runs from the start; the Processes tab shows it.
+    createProcessTab();
     m_fileTab = new FileTab;
     connect(m_fileTab, &FileTab::fileScanStarted, this, &MainWindow::handleFileScanStarted);
     connect(m_fileTab, &FileTab::fileScanAborted, this, &MainWindow::handleFileScanAborted);
@@ -145,7 +131,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connectSummaryTab();
     m_processMonitor->setScanEnabled(true);
 
-    addPage(QStringLiteral("page_removing_malware"));
+    createRemoveMalwareTab();
     connect(actionCheck_For_Updates, &QAction::triggered, this, &MainWindow::userCheckForUpdates);
     for (QAction *action : {actionSend_Us_Feedback})
         action->setEnabled(false);
@@ -176,11 +162,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     connect(m_fileTab, &FileTab::malwareFileRemoved, m_tabBar, &MainTabBar::malwareFileRemoved);
 
     connect(m_fileTab, &FileTab::malwareFileFound, this, &MainWindow::showAlert);
+    connectProcessTab();
 }
 
 MainWindow::~MainWindow()
 {
     delete m_fileTab;
+    // The tab's views go before the monitor whose tables they show.
+    delete m_processTab;
     delete m_processMonitor;
     delete m_trayHandler;
     delete m_orvexCache;
@@ -260,11 +249,48 @@ void MainWindow::createDatabase()
         qCritical() << "MainWindow::MainWindow() Unable to create the database!";
 }
 
-void MainWindow::addPage(const QString &objectName)
+// --- processes and removal tabs --------------------------------------------------
+
+void MainWindow::createProcessTab()
 {
-    auto *page = new QWidget;
-    page->setObjectName(objectName);
-    stackedWidget->addWidget(page);
+    m_processMonitor = new ProcessMonitor;
+    m_processTab = new ProcessTab(m_processMonitor);
+    m_processTab->setObjectName(QStringLiteral("page_processes"));
+    stackedWidget->addWidget(m_processTab);
+    connect(m_processTab, &OrvexTab::queryOrvex, this, &MainWindow::queryOrvex);
+    connect(m_processTab, &ProcessTab::privilegesNotSufficient, this,
+            &MainWindow::showInsufficientPrivilegesInfo);
+    // The module checks ask through a handler of their own, for the whole run:
+    // its trouble shows in the network panel, and Retry reaches it too.
+    OrvexHandler *moduleHandler = m_processMonitor->moduleManager()->orvexHandler();
+    connect(moduleHandler, &QThread::finished, this, &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::connectionMessage, this,
+            &MainWindow::displayNetworkError);
+    connect(moduleHandler, &OrvexHandler::communicationEstablished, this,
+            &MainWindow::clearNetworkError);
+    connect(moduleHandler, &OrvexHandler::automaticReconnectFailed, this,
+            &MainWindow::handleAutomaticReconnectFailed);
+    connect(toolButton_net_retry, &QToolButton::clicked, moduleHandler,
+            &OrvexHandler::userRequestReconnect);
+}
+
+void MainWindow::connectProcessTab()
+{
+    connect(m_processTab, &ProcessTab::malwareProcessFound, m_tabBar,
+            &MainTabBar::malwareProcessFound);
+    connect(m_processTab, &ProcessTab::malwareModuleFound, m_tabBar,
+            &MainTabBar::malwareModuleFound);
+    connect(m_processTab, &ProcessTab::processScanStarted, m_tabBar,
+            &MainTabBar::processScanStarted);
+    connect(m_processTab, &ProcessTab::processScanFinished, m_tabBar,
+            &MainTabBar::processScanFinished);
+}
+
+void MainWindow::createRemoveMalwareTab()
+{
+    m_removeMalwareTab = new RemoveMalwareTab(WebAddress::removalInformation());
+    m_removeMalwareTab->setObjectName(QStringLiteral("page_removing_malware"));
+    stackedWidget->addWidget(m_removeMalwareTab);
 }
 
 // --- summary tab ---------------------------------------------------------------
@@ -560,10 +586,16 @@ void MainWindow::queryOrvex(QList<QString> digests)
             &MainWindow::handleAutomaticReconnectFailed);
     connect(toolButton_net_retry, &QToolButton::clicked, handler,
             &OrvexHandler::userRequestReconnect);
-    if (auto *monitor = qobject_cast<ProcessMonitor *>(sender()))
+    // The process table takes its answers, and ends the scan, through the
+    // monitor behind the Processes tab.
+    auto *monitor = qobject_cast<ProcessMonitor *>(sender());
+    if (!monitor && tab && tab == m_processTab)
+        monitor = m_processMonitor;
+    if (monitor)
         monitor->attachQuery(handler);
-    if (tab) {
+    if (tab)
         connect(tab, &OrvexTab::queryStopRequested, handler, &OrvexHandler::userRequestStop);
+    if (tab && !monitor) {
         // A large query's answers come faster than a table takes them. They
         // reach the tab through a relay, a slice per turn of the event loop,
         // and the end comes through it too, after the last answer.

@@ -17,6 +17,8 @@ class FileTab;
 class MainTabBar;
 class Preferences;
 class ProcessMonitor;
+class ProcessTab;
+class RemoveMalwareTab;
 class SoftwareUpdater;
 class SummaryTab;
 class WinTrayHandler;
@@ -33,6 +35,8 @@ public:
 
     FileTab *fileTab() const { return m_fileTab; }
     ProcessMonitor *processMonitor() const { return m_processMonitor; }
+    ProcessTab *processTab() const { return m_processTab; }
+    RemoveMalwareTab *removeMalwareTab() const { return m_removeMalwareTab; }
     SummaryTab *summaryTab() const { return m_summaryTab; }
     SoftwareUpdater *softwareUpdater() const { return m_softwareUpdater; }
     Preferences *preferencesDialog() const { return m_preferencesDialog; }
@@ -94,7 +98,9 @@ private:
     void createSummaryTab();
     void connectSummaryTab();
     void createPreferencesDialog();
-    void addPage(const QString &objectName);
+    void createProcessTab();
+    void connectProcessTab();
+    void createRemoveMalwareTab();
     void setPagesEnabled(bool enabled);
     void fitToScreen();
     void showDocument(QPointer<DocumentDialog> &dialog, const QString &title,
@@ -108,6 +114,8 @@ private:
     SummaryTab *m_summaryTab = nullptr;
     FileTab *m_fileTab = nullptr;
     ProcessMonitor *m_processMonitor = nullptr;
+    ProcessTab *m_processTab = nullptr;
+    RemoveMalwareTab *m_removeMalwareTab = nullptr;
     WinTrayHandler *m_trayHandler = nullptr;
     Preferences *m_preferencesDialog = nullptr;
     MainTabBar *m_tabBar = nullptr;
