@@ -67,6 +67,10 @@ public Q_SLOTS:
     void runMinimized(bool showMessage = true);
     void userShowAbout();
     void showAlert();
+    // Opens the false-positive report dialog on a record "<md5>|<sha1>|<path>"
+    // (the Files tab's action, the process inspector's link); a malformed record
+    // opens nothing.
+    void userReportFalsePositive(QString packedData);
 
 protected Q_SLOTS:
     void queryOrvex(QList<QString> digests);
@@ -76,6 +80,7 @@ protected Q_SLOTS:
     void showInsufficientPrivilegesInfo();
     void show64BitHelp();
     void runAsAdministrator();
+    void userSendFeedback();
     void userVisitOnlineHelp();
     void userSeeEULA();
     void handleFileScanStarted();
@@ -93,6 +98,7 @@ private:
     void createDatabase();
     void createSummaryTab();
     void connectSummaryTab();
+    void connectServiceDialogs();
     void createPreferencesDialog();
     void addPage(const QString &objectName);
     void setPagesEnabled(bool enabled);

@@ -1,5 +1,6 @@
 #include "platform/filename.h"
 #include "registry/orvexcommunicator.h"
+#include "reporttestserver.h"
 #include "services/fpdialog.h"
 #include "testenvironment.h"
 
@@ -8,67 +9,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 namespace {
 const QString Md5 = QStringLiteral("44d88612fea8a8f36de82e1278abb02f");
 const QString Sha1 = QStringLiteral("3395856ce81f2b7382dee72602f798b642f14140");
-
-// A report server for tests on 127.0.0.1: keeps what each client sent until the
-// client closed, or resets every connection as soon as it is accepted.
-class ReportTestServer : public QObject
-{
-    Q_OBJECT
-
-public:
-    bool listen(quint16 port = 0)
-    {
-        if (!m_server.listen(QHostAddress::LocalHost, port))
-            return false;
-        connect(&m_server, &QTcpServer::newConnection, this, &ReportTestServer::accept,
-                Qt::UniqueConnection);
-        return true;
-    }
-    void close() { m_server.close(); }
-    quint16 port() const { return m_server.serverPort(); }
-    QByteArray address() const { return "127.0.0.1:" + QByteArray::number(port()); }
-    void setResetting(bool resetting) { m_resetting = resetting; }
-
-    int accepted = 0;
-    // The bytes of each connection that the client closed, in order.
-    QList<QByteArray> reports;
-
-Q_SIGNALS:
-    void reportReceived();
-
-private:
-    void accept()
-    {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            ++accepted;
-            socket->setParent(this);
-            if (m_resetting) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            auto *data = new QByteArray;
-            connect(socket, &QTcpSocket::readyRead, socket,
-                    [socket, data] { *data += socket->readAll(); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket, data] {
-                *data += socket->readAll();
-                reports << *data;
-                delete data;
-                socket->deleteLater();
-                Q_EMIT reportReceived();
-            });
-        }
-    }
-
-    QTcpServer m_server;
-    bool m_resetting = false;
-};
 
 template <typename T> T *child(QObject *parent, const char *name)
 {
@@ -165,10 +109,10 @@ private Q_SLOTS:
         QTest::mouseClick(child<QPushButton>(&dialog, "pushButton_report"), Qt::LeftButton);
         QCOMPARE(dialog.currentPage(), QStringLiteral("page_send"));
         QVERIFY(received.wait(10000));
-        QCOMPARE(server.reports.size(), 1);
+        QCOMPARE(server.reports().size(), 1);
         const QByteArray expected = OrvexCommunicator::installationDigest() + '|' + Md5.toLatin1() +
                                     '|' + Sha1.toLatin1() + '|' + tail;
-        QCOMPARE(server.reports.first(), expected);
+        QCOMPARE(server.reports().first(), expected);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.currentStatusPage(), QStringLiteral("page_ok"), 10000);
         QCOMPARE(child<QLabel>(&dialog, "label_status")->text(), QStringLiteral("Thank you."));
         QCOMPARE(child<QLabel>(&dialog, "label_info")->text(),
@@ -207,9 +151,9 @@ private Q_SLOTS:
         QTest::mouseClick(retry, Qt::LeftButton);
         QVERIFY(retry->isHidden());
         QVERIFY(received.wait(10000));
-        QCOMPARE(server.reports.first(), OrvexCommunicator::installationDigest() + '|' +
-                                             Md5.toLatin1() + '|' + Sha1.toLatin1() +
-                                             "|/srv/a.exe|mine");
+        QCOMPARE(server.reports().first(), OrvexCommunicator::installationDigest() + '|' +
+                                               Md5.toLatin1() + '|' + Sha1.toLatin1() +
+                                               "|/srv/a.exe|mine");
         QTRY_COMPARE_WITH_TIMEOUT(dialog.currentStatusPage(), QStringLiteral("page_ok"), 10000);
     }
 
@@ -233,9 +177,9 @@ private Q_SLOTS:
         QSignalSpy received(&server, &ReportTestServer::reportReceived);
         QTest::mouseClick(child<QPushButton>(&dialog, "pushButton_retry"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.currentStatusPage(), QStringLiteral("page_ok"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!server.reports.isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.reports().isEmpty(), 10000);
         // Only the retried connection carried a report.
-        QCOMPARE(server.reports.count(QByteArray()), server.reports.size() - 1);
+        QCOMPARE(server.reports().count(QByteArray()), server.reports().size() - 1);
     }
 
     void reportCutShortIsNotShownAsSent()
@@ -256,7 +200,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(dialog.currentStatusPage(), QStringLiteral("page_error"), 20000);
         QVERIFY(child<QLabel>(&dialog, "label_status")->text().startsWith("Network Error: "));
         QVERIFY(!child<QPushButton>(&dialog, "pushButton_retry")->isHidden());
-        QCOMPARE(server.accepted, 1);
+        QCOMPARE(server.acceptedCount(), 1);
     }
 
     void cancelClosesTheDialog()
