@@ -1,6 +1,8 @@
 #include "platform/filename.h"
 #include "registry/orvexcommunicator.h"
 #include "reporttestserver.h"
+#include "server/reportservice.h"
+#include "server/serverlimits.h"
 #include "services/fpdialog.h"
 #include "testenvironment.h"
 
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 namespace {
 const QString Md5 = QStringLiteral("44d88612fea8a8f36de82e1278abb02f");
@@ -120,6 +123,35 @@ private Q_SLOTS:
         QCOMPARE(child<QPushButton>(&dialog, "pushButton_cancel_network")->text(),
                  QStringLiteral("Close"));
         QVERIFY(child<QPushButton>(&dialog, "pushButton_retry")->isHidden());
+    }
+
+    // The reference server of this project, as run-winorvex starts it, keeps
+    // the report as one line of its file.
+    void referenceServerStoresTheReport()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString path = folder.filePath(QStringLiteral("reports.txt"));
+        ReportService service(ServerLimits(), path);
+        QString error;
+        QVERIFY2(service.openFile(&error), qPrintable(error));
+        QVERIFY2(service.listen(QHostAddress(QHostAddress::LocalHost), 0, &error),
+                 qPrintable(error));
+        qputenv("WINORVEX_REPORT_SERVER", "127.0.0.1:" + QByteArray::number(service.serverPort()));
+
+        FPDialog dialog;
+        QVERIFY(dialog.confirmSendReport(Md5 + '|' + Sha1 + QStringLiteral("|/srv/a|b.exe")));
+        child<QPlainTextEdit>(&dialog, "plainTextEdit")
+            ->setPlainText(QStringLiteral("Signed by us.\nSee the build log."));
+        QTest::mouseClick(child<QPushButton>(&dialog, "pushButton_report"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.currentStatusPage(), QStringLiteral("page_ok"), 10000);
+        const QByteArray expected = OrvexCommunicator::installationDigest() + '|' + Md5.toLatin1() +
+                                    '|' + Sha1.toLatin1() +
+                                    "|/srv/a|b.exe|Signed by us.\\nSee the build log.\n";
+        QFile file(path);
+        QTRY_VERIFY_WITH_TIMEOUT(file.size() >= expected.size(), 10000);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), expected);
     }
 
     void refusedConnectionThenRetry()
