@@ -22,6 +22,8 @@
 #include "registry/orvexhandler.h"
 #include "registry/orvextab.h"
 #include "registry/uniqueid.h"
+#include "services/fpdialog.h"
+#include "services/sendfeedbackdialog.h"
 #include "services/softwareupdater.h"
 #include "views/processtab.h"
 #include "views/removemalwaretab.h"
@@ -133,8 +135,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
     createRemoveMalwareTab();
     connect(actionCheck_For_Updates, &QAction::triggered, this, &MainWindow::userCheckForUpdates);
-    for (QAction *action : {actionSend_Us_Feedback})
-        action->setEnabled(false);
+    connectServiceDialogs();
 
     m_trayHandler = new WinTrayHandler(this);
     m_trayHandler->setIcon(windowIcon());
@@ -717,6 +718,31 @@ void MainWindow::userShowAbout()
 void MainWindow::userSeeEULA()
 {
     showDocument(m_licenseDialog, tr("License Agreement"), QString::fromLatin1(LicenseResource));
+}
+
+void MainWindow::connectServiceDialogs()
+{
+    connect(actionSend_Us_Feedback, &QAction::triggered, this, &MainWindow::userSendFeedback);
+    connect(m_fileTab, &FileTab::falsePositiveReportRequested, this,
+            &MainWindow::userReportFalsePositive);
+}
+
+void MainWindow::userSendFeedback()
+{
+    // Guarded: whatever the nested event loop does, the window may go first.
+    QPointer<SendFeedbackDialog> dialog = new SendFeedbackDialog(this);
+    dialog->exec();
+    delete dialog;
+}
+
+void MainWindow::userReportFalsePositive(QString packedData)
+{
+    qDebug().noquote() << QStringLiteral("MainWindow::userReportFalsePositive( %1 ) called")
+                              .arg(FileName::readable(packedData));
+    QPointer<FPDialog> dialog = new FPDialog(this);
+    if (dialog->confirmSendReport(packedData))
+        dialog->exec();
+    delete dialog;
 }
 
 void MainWindow::showDocument(QPointer<DocumentDialog> &dialog, const QString &title,

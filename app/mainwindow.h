@@ -71,6 +71,10 @@ public Q_SLOTS:
     void runMinimized(bool showMessage = true);
     void userShowAbout();
     void showAlert();
+    // Opens the false-positive report dialog on a record "<md5>|<sha1>|<path>"
+    // (the Files tab's action, the process inspector's link); a malformed record
+    // opens nothing.
+    void userReportFalsePositive(QString packedData);
 
 protected Q_SLOTS:
     void queryOrvex(QList<QString> digests);
@@ -80,6 +84,7 @@ protected Q_SLOTS:
     void showInsufficientPrivilegesInfo();
     void show64BitHelp();
     void runAsAdministrator();
+    void userSendFeedback();
     void userVisitOnlineHelp();
     void userSeeEULA();
     void handleFileScanStarted();
@@ -97,6 +102,7 @@ private:
     void createDatabase();
     void createSummaryTab();
     void connectSummaryTab();
+    void connectServiceDialogs();
     void createPreferencesDialog();
     void createProcessTab();
     void connectProcessTab();

@@ -165,6 +165,8 @@ void FileTab::setUpActions()
     connect(ui->actionExport, &QAction::triggered, this, &FileTab::exportTable);
     connect(ui->actionReport_False_Positive, &QAction::triggered, ui->tableView,
             &FileView::userReportFP);
+    connect(ui->tableView, &FileView::falsePositiveReportRequested, this,
+            &FileTab::falsePositiveReportRequested);
     connect(ui->actionClear_Non_Malware_Entries, &QAction::triggered, this,
             &FileTab::userClearBenignFiles);
     connect(ui->actionReveal_File, &QAction::triggered, ui->tableView, &FileView::revealItem);

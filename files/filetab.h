@@ -83,6 +83,8 @@ Q_SIGNALS:
     void automaticScanStarted();
     void malwareFileFound(QString);
     void malwareFileRemoved(QString);
+    // "Report False Positive..." with the selected file's record (FileView).
+    void falsePositiveReportRequested(QString p_packed_data);
 
 public Q_SLOTS:
     void handleFilesAndDirectoriesDrop(QList<QFileInfo> p_items);

@@ -323,11 +323,7 @@ void FileView::userReportFP()
         qWarning() << "FileView::userReportFP() called but more than one item is selected!";
         return;
     }
-    // The packed row is what the false-positive dialog sends; that dialog is not
-    // part of this version yet.
-    files->fileFPData(rows.first());
-    UserPrompt::information(this, tr("Report False Positive"),
-                            tr("Reporting false positives is not available in this version."));
+    Q_EMIT falsePositiveReportRequested(files->fileFPData(rows.first()));
 }
 
 void FileView::userUploadFile()

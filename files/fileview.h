@@ -41,6 +41,9 @@ Q_SIGNALS:
     void filesAndDirsDropped(QList<QFileInfo> p_files);
     // Number of selected rows, and whether at least one of them is malicious.
     void selectedFileCount(int p_count, bool p_malicious);
+    // The false-positive record ("<md5>|<sha1>|<path>") of the one selected row,
+    // for the report dialog.
+    void falsePositiveReportRequested(QString p_packed_data);
 
 public Q_SLOTS:
     void revealItem();

@@ -8,6 +8,8 @@
 #include "platform/elevation.h"
 #include "processes/processmonitor.h"
 #include "registrytestserver.h"
+#include "services/fpdialog.h"
+#include "services/sendfeedbackdialog.h"
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
 #include "widgets/spinnerwidget.h"
@@ -652,6 +654,41 @@ private Q_SLOTS:
         const int content = panel->heightForWidth(panel->width());
         QVERIFY2(panel->height() <= content,
                  qPrintable(QStringLiteral("%1 > %2").arg(panel->height()).arg(content)));
+    }
+
+    void feedbackEntryOpensTheFeedbackDialog()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        auto *feedback = window.findChild<QAction *>(QStringLiteral("actionSend_Us_Feedback"));
+        QVERIFY(feedback->isEnabled());
+        // The dialog runs modally: note it and close it once it is up.
+        QString title;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, &window, [&] {
+            auto *dialog = window.findChild<SendFeedbackDialog *>();
+            if (dialog && dialog->isVisible()) {
+                title = dialog->windowTitle();
+                dialog->reject();
+            }
+        });
+        closer.start();
+        feedback->trigger();
+        closer.stop();
+        QCOMPARE(title, QStringLiteral("Send Feedback"));
+        QVERIFY(window.findChildren<SendFeedbackDialog *>().isEmpty());
+    }
+
+    void malformedReportRecordOpensNothing()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        QTest::ignoreMessage(QtWarningMsg,
+                             "FPDialog::confirmSendReport() couldn't unpack the data!");
+        // A dialog that ran would block here until closed.
+        window.userReportFalsePositive(QStringLiteral("||/bin/true"));
+        QVERIFY(window.findChildren<FPDialog *>().isEmpty());
     }
 
     void quitClosesTheWindow()

@@ -3,12 +3,16 @@
 #include "fakeplatforminfo.h"
 #include "faketray.h"
 #include "files/filetab.h"
+#include "files/fileview.h"
 #include "files/sqlmodel.h"
 #include "files/userprompt.h"
 #include "platform/clock.h"
 #include "platform/filename.h"
 #include "processes/processmonitor.h"
+#include "registry/orvexcommunicator.h"
 #include "registrytestserver.h"
+#include "reporttestserver.h"
+#include "services/fpdialog.h"
 #include "testenvironment.h"
 #include "widgets/maintabbar.h"
 
@@ -62,6 +66,7 @@ private Q_SLOTS:
         Clock::resetTestSeam();
         UserPrompt::setScripted(false);
         qunsetenv("WINORVEX_REGISTRY");
+        qunsetenv("WINORVEX_REPORT_SERVER");
     }
 
     void malwareInAFolderBringsTheWindowBack()
@@ -167,6 +172,79 @@ private Q_SLOTS:
                  QStringLiteral("This file or folder could not be reached and was not "
                                 "scanned:\n\n%1: Too many levels of symbolic links")
                      .arg(loop));
+    }
+
+    // "Report False Positive..." on the selected malicious file sends its
+    // record, a "|" in its name and all, to the report server.
+    void reportActionSendsTheSelectedFile()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QByteArray bad = "wrongly listed | as malware";
+        const QString badPath = folder.filePath(QStringLiteral("tool|v2.exe"));
+        writeFile(badPath, bad);
+        writeFile(folder.filePath(QStringLiteral("good.txt")), "harmless");
+
+        RegistryTestServer registry;
+        QVERIFY(registry.listen());
+        registry.setAnswer(md5Of(bad), 1275400000, 40);
+        registry.setAnswer(md5Of("harmless"), 1275400000, 0);
+        qputenv("WINORVEX_REGISTRY", registry.address());
+        ReportTestServer reports;
+        QVERIFY(reports.listen());
+        qputenv("WINORVEX_REPORT_SERVER", reports.address());
+
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        QSignalSpy finished(window.fileTab(), &FileTab::fileScanFinished);
+        window.fileTab()->handleFilesAndDirectoriesDrop({QFileInfo(folder.path())});
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+
+        SqlModel *model = window.fileTab()->fileModel();
+        int badRow = -1;
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->filePaths({row}).first() == badPath)
+                badRow = row;
+        QVERIFY(badRow >= 0);
+        auto *view = window.fileTab()->findChild<FileView *>(QStringLiteral("tableView"));
+        view->selectRow(badRow);
+        auto *report = window.fileTab()->findChild<QAction *>("actionReport_False_Positive");
+        QVERIFY(report->isEnabled());
+
+        // The dialog runs modally: send once it is up, close it once it says sent.
+        QString statusText;
+        QTimer driver;
+        driver.setInterval(10);
+        QDeadlineTimer deadline(20000);
+        bool clicked = false;
+        connect(&driver, &QTimer::timeout, &window, [&] {
+            auto *dialog = window.findChild<FPDialog *>();
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (deadline.hasExpired()) {
+                dialog->reject();
+            } else if (!clicked) {
+                clicked = true;
+                auto *send = dialog->findChild<QPushButton *>("pushButton_report");
+                QTest::mouseClick(send, Qt::LeftButton);
+            } else if (dialog->currentStatusPage() == QLatin1String("page_ok")) {
+                statusText = dialog->findChild<QLabel *>("label_status")->text();
+                dialog->findChild<QPushButton *>("pushButton_cancel_network")->click();
+            }
+        });
+        driver.start();
+        report->trigger();
+        driver.stop();
+        QCOMPARE(statusText, QStringLiteral("Thank you."));
+        QVERIFY(window.findChildren<FPDialog *>().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(reports.reports().size(), 1, 10000);
+        const QString sha1 =
+            QString::fromLatin1(QCryptographicHash::hash(bad, QCryptographicHash::Sha1).toHex());
+        QCOMPARE(reports.reports().first(),
+                 (QStringLiteral("%1|%2|%3|%4|")
+                      .arg(QString::fromLatin1(OrvexCommunicator::installationDigest()), md5Of(bad),
+                           sha1, badPath))
+                     .toUtf8());
     }
 
     void progressPageCountsEveryAnswer()
