@@ -285,6 +285,8 @@ void MainWindow::connectProcessTab()
             &MainTabBar::processScanStarted);
     connect(m_processTab, &ProcessTab::processScanFinished, m_tabBar,
             &MainTabBar::processScanFinished);
+    connect(m_processTab, &ProcessTab::falsePositiveReportRequested, this,
+            &MainWindow::userReportFalsePositive);
 }
 
 void MainWindow::createRemoveMalwareTab()

@@ -6,6 +6,7 @@
 #include "processes/processmonitor.h"
 #include "processes/processsqlmodel.h"
 #include "registry/orvextab.h"
+#include "services/fpdialog.h"
 #include "services/softwareupdater.h"
 #include "testenvironment.h"
 #include "views/processtab.h"
@@ -16,6 +17,7 @@
 #include <QtTest>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QStackedWidget>
 
 class TestMainWindowProcesses : public QObject
@@ -74,6 +76,37 @@ private Q_SLOTS:
 
     // Snapshots come every 20 ms; the window is closed while merges and the
     // populator are under way, and must not wait on them for ever.
+    // The inspector's report link opens the report dialog on the process's record.
+    void inspectorReportOpensTheReportDialog()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        const QString md5(32, QLatin1Char('a'));
+        const QString sha1(40, QLatin1Char('b'));
+        const QString path = QStringLiteral("/opt/tool|v2/bin/tool");
+        QString shownFile;
+        QString shownMd5;
+        QTimer driver;
+        driver.setInterval(10);
+        QDeadlineTimer deadline(20000);
+        connect(&driver, &QTimer::timeout, &window, [&] {
+            auto *dialog = window.findChild<FPDialog *>();
+            if (!dialog || !dialog->isVisible()) {
+                if (deadline.hasExpired())
+                    driver.stop();
+                return;
+            }
+            shownFile = dialog->findChild<QLabel *>(QStringLiteral("label_file"))->text();
+            shownMd5 = dialog->findChild<QLabel *>(QStringLiteral("label_md5"))->text();
+            dialog->reject();
+        });
+        driver.start();
+        Q_EMIT window.processTab()->falsePositiveReportRequested(md5 + '|' + sha1 + '|' + path);
+        driver.stop();
+        QCOMPARE(shownFile, path);
+        QCOMPARE(shownMd5, md5);
+    }
+
     void closesWhileMerging()
     {
         FakePlatformInfo info(0x0601, true);
