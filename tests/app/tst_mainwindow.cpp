@@ -362,6 +362,34 @@ private Q_SLOTS:
         QVERIFY(keys.contains(QKeySequence(Qt::ALT | Qt::Key_F)));
     }
 
+    // Nothing of the window is a placeholder after start-up: every menu entry
+    // is enabled and every tab has a page of its own.
+    void everyEntryAndTabWorksAfterStartUp()
+    {
+        FakePlatformInfo info(0x0601, true);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        int entries = 0;
+        for (QAction *menuAction : window.menuBar()->actions()) {
+            QVERIFY(menuAction->menu());
+            QVERIFY2(menuAction->isEnabled(), qPrintable(menuAction->text()));
+            for (QAction *action : menuAction->menu()->actions()) {
+                if (action->isSeparator())
+                    continue;
+                ++entries;
+                QVERIFY2(action->isEnabled(), qPrintable(action->objectName()));
+            }
+        }
+        QCOMPARE(entries, 10);
+        auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+        QVERIFY(pages);
+        QCOMPARE(pages->count(), 4);
+        for (int i = 0; i < pages->count(); ++i)
+            QVERIFY2(!pages->widget(i)->findChildren<QWidget *>().isEmpty(),
+                     qPrintable(pages->widget(i)->objectName()));
+    }
+
     void keyboardReachesTheFileMenuAndTheScanButton()
     {
         FakePlatformInfo info(0x0601, true);
