@@ -1,5 +1,7 @@
 #include "app/headlessscan.h"
 
+#include "app/applicationversion.h"
+
 #include "files/dataexporter.h"
 #include "files/digestcalculator.h"
 #include "files/drivescanner.h"
@@ -38,8 +40,6 @@
 #include <unistd.h>
 
 namespace {
-// The version the window reports and the export's first line carries.
-const QString ApplicationVersion = QStringLiteral("beta 2");
 const QString ProgramName = QStringLiteral("winorvex");
 
 constexpr int ProgressIntervalMs = 100;
@@ -137,7 +137,7 @@ struct HeadlessScan::Session
 };
 
 HeadlessScan::HeadlessScan(QIODevice *out, QIODevice *err, QObject *parent)
-    : QObject(parent), m_out(out), m_err(err)
+    : QObject(parent), m_out(out), m_err(err), m_lines(err)
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
     m_progressTimer.setInterval(ProgressIntervalMs);
@@ -183,7 +183,7 @@ int HeadlessScan::run(int &argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("WinOrvex"));
-    QCoreApplication::setApplicationVersion(ApplicationVersion);
+    QCoreApplication::setApplicationVersion(applicationVersion());
     // Paths are bytes: QCoreApplication::arguments() would decode a name that
     // is not UTF-8 lossily, and the file could not be found by it.
     const QStringList arguments = FileName::fromArguments(argc, argv);
@@ -262,7 +262,7 @@ bool HeadlessScan::parse(const QStringList &arguments, QStringList *paths)
         return false;
     }
     if (parser.isSet(version)) {
-        out << QStringLiteral("%1 %2\n").arg(QStringLiteral("WinOrvex"), ApplicationVersion);
+        out << QStringLiteral("%1 %2\n").arg(QStringLiteral("WinOrvex"), applicationVersion());
         out.flush();
         finish(NothingMalicious);
         return false;
@@ -628,16 +628,7 @@ void HeadlessScan::finish(int exitStatus)
 
 void HeadlessScan::message(const QString &text)
 {
-    if (!m_err)
-        return;
-    QByteArray bytes;
-    if (m_progressDrawn) {
-        bytes += "\r\033[K";
-        m_progressDrawn = false;
-    }
-    bytes += text.toUtf8();
-    bytes += '\n';
-    m_err->write(bytes);
+    m_lines.message(text);
 }
 
 void HeadlessScan::showProgress()
@@ -653,13 +644,10 @@ void HeadlessScan::showProgress()
                        .arg(pipeline->answersApplied());
     if (!m_status.isEmpty())
         line += QStringLiteral(" - ") + shown(m_status);
-    m_err->write("\r\033[K" + line.toUtf8());
-    m_progressDrawn = true;
+    m_lines.drawProgress(line);
 }
 
 void HeadlessScan::endProgress()
 {
-    if (m_progressDrawn && m_err)
-        m_err->write("\n");
-    m_progressDrawn = false;
+    m_lines.endProgress();
 }

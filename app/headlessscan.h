@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/terminallines.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -86,6 +88,7 @@ private:
 
     QIODevice *m_out;
     QIODevice *m_err;
+    TerminalLines m_lines;
     std::unique_ptr<Session> m_session;
     // A finished scan's objects, deleted from the event loop: the scan may end
     // inside a signal of one of them.
@@ -94,7 +97,6 @@ private:
     Format m_format = Format::Text;
     bool m_quick = false;
     bool m_progressShown = false;
-    bool m_progressDrawn = false;
     bool m_stopRequested = false;
     bool m_registryFailed = false;
     bool m_pathErrors = false;

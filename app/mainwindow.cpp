@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/aboutdialog.h"
+#include "app/applicationversion.h"
 #include "app/documentdialog.h"
 #include "app/preferencepane.h"
 #include "app/preferences.h"
@@ -92,7 +93,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     qRegisterMetaType<QVariant>("QVariant");
     qRegisterMetaType<QList<quint32>>("QList<quint32>");
 
-    QCoreApplication::setApplicationVersion(QStringLiteral("beta 2"));
+    QCoreApplication::setApplicationVersion(applicationVersion());
     qDebug().noquote()
         << QStringLiteral("WinOrvex version %1").arg(QCoreApplication::applicationVersion());
     qDebug().noquote() << QStringLiteral("Windows version 0x%1")

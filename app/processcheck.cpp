@@ -1,5 +1,7 @@
 #include "app/processcheck.h"
 
+#include "app/applicationversion.h"
+
 #include "files/dataexporter.h"
 #include "files/digestcalculator.h"
 #include "platform/filename.h"
@@ -37,7 +39,6 @@
 #include <unistd.h>
 
 namespace {
-const QString ApplicationVersion = QStringLiteral("beta 2");
 const QString ProgramName = QStringLiteral("winorvex");
 const QString Option = QStringLiteral("--processes");
 
@@ -146,7 +147,7 @@ struct ProcessCheck::Snapshot
 };
 
 ProcessCheck::ProcessCheck(QIODevice *out, QIODevice *err, QObject *parent)
-    : QObject(parent), m_out(out), m_err(err)
+    : QObject(parent), m_out(out), m_err(err), m_lines(err)
 {
     qRegisterMetaType<QList<QString>>("QList<QString>");
     m_progressTimer.setInterval(ProgressIntervalMs);
@@ -202,7 +203,7 @@ int ProcessCheck::run(int &argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("WinOrvex"));
-    QCoreApplication::setApplicationVersion(ApplicationVersion);
+    QCoreApplication::setApplicationVersion(applicationVersion());
     const QStringList arguments = QCoreApplication::arguments();
 
     const qsizetype end = arguments.indexOf(QStringLiteral("--"));
@@ -785,16 +786,7 @@ void ProcessCheck::finish(int exitStatus)
 
 void ProcessCheck::message(const QString &text)
 {
-    if (!m_err)
-        return;
-    QByteArray bytes;
-    if (m_progressDrawn) {
-        bytes += "\r\033[K";
-        m_progressDrawn = false;
-    }
-    bytes += text.toUtf8();
-    bytes += '\n';
-    m_err->write(bytes);
+    m_lines.message(text);
 }
 
 void ProcessCheck::showProgress()
@@ -809,13 +801,10 @@ void ProcessCheck::showProgress()
                        .arg(m_asked);
     if (!m_status.isEmpty())
         line += QStringLiteral(" - ") + FileName::readable(m_status);
-    m_err->write("\r\033[K" + line.toUtf8());
-    m_progressDrawn = true;
+    m_lines.drawProgress(line);
 }
 
 void ProcessCheck::endProgress()
 {
-    if (m_progressDrawn && m_err)
-        m_err->write("\n");
-    m_progressDrawn = false;
+    m_lines.endProgress();
 }

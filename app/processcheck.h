@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/terminallines.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -95,9 +97,9 @@ private:
 
     QIODevice *m_out;
     QIODevice *m_err;
+    TerminalLines m_lines;
     Format m_format = Format::Text;
     bool m_progressShown = false;
-    bool m_progressDrawn = false;
     bool m_running = false;
     bool m_stopRequested = false;
     bool m_registryFailed = false;
