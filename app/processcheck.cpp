@@ -4,6 +4,7 @@
 
 #include "files/dataexporter.h"
 #include "files/digestcalculator.h"
+#include "platform/descriptorwriter.h"
 #include "platform/filename.h"
 #include "platform/modulefile.h"
 #include "platform/platforminfo.h"
@@ -211,9 +212,10 @@ int ProcessCheck::run(int &argc, char **argv)
         QLoggingCategory::setFilterRules(
             QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
 
-    QFile out;
+    // Standard output says why a write failed, a closed pipe included.
+    DescriptorWriter out(STDOUT_FILENO);
     QFile err;
-    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle) ||
+    if (!out.open(QIODevice::WriteOnly) ||
         !err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
                   QFileDevice::DontCloseHandle))
         return Failed;
@@ -226,9 +228,7 @@ int ProcessCheck::run(int &argc, char **argv)
     connect(&check, &ProcessCheck::finished, &app,
             [](int status) { QCoreApplication::exit(status); });
     QTimer::singleShot(0, &check, [&check, arguments] { check.start(arguments); });
-    const int status = QCoreApplication::exec();
-    out.flush();
-    return status;
+    return QCoreApplication::exec();
 }
 
 bool ProcessCheck::parse(const QStringList &arguments)

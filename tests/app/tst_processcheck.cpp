@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -397,6 +398,26 @@ private Q_SLOTS:
             named = named || (line.pid == pid && line.path == evil.path &&
                               line.verdict == QLatin1String("malicious") && line.rate == 55);
         QVERIFY(named);
+    }
+
+    // A reader that went away is named as the system names it, as --scan does,
+    // never "Unknown error", and the run is not taken for a clean one.
+    void closedPipeSaysWhy()
+    {
+        int output[2];
+        QCOMPARE(::pipe2(output, O_CLOEXEC), 0);
+        const int writeEnd = output[1];
+        ::close(output[0]);
+        QProcess program;
+        program.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+        program.start(QStringLiteral(WINORVEX_EXECUTABLE), {QStringLiteral("--processes")});
+        ::close(writeEnd);
+        QVERIFY(program.waitForFinished(120000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), int(ProcessCheck::Failed));
+        const QByteArray err = program.readAllStandardError();
+        QVERIFY2(err.contains("winorvex: could not write the results: Broken pipe\n"),
+                 err.constData());
     }
 
     void processesOfOthersAreNotChecked()
