@@ -1,5 +1,6 @@
 #include "app/documentdialog.h"
 #include "app/mainwindow.h"
+#include "fakepkexec.h"
 #include "fakeplatforminfo.h"
 #include "faketray.h"
 #include "files/filetab.h"
@@ -44,32 +45,6 @@ QStringList shownPrompts()
         shown << prompt.title + QLatin1Char('|') + prompt.text;
     return shown;
 }
-
-// A folder that stands first on PATH, holding the pkexec the test wants.
-class FakePkexec
-{
-public:
-    // An empty script leaves pkexec out: it cannot be found at all.
-    explicit FakePkexec(const QByteArray &script) : m_path(qgetenv("PATH"))
-    {
-        if (!m_folder.isValid())
-            qFatal("no temporary folder");
-        if (!script.isEmpty()) {
-            QFile file(m_folder.filePath(QStringLiteral("pkexec")));
-            if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + script) < 0)
-                qFatal("cannot write the fake pkexec");
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ExeOwner);
-        }
-        // Without the real folders, a real pkexec can never answer instead.
-        qputenv("PATH", QFile::encodeName(m_folder.path()));
-    }
-    ~FakePkexec() { qputenv("PATH", m_path); }
-
-private:
-    QTemporaryDir m_folder;
-    QByteArray m_path;
-};
 } // namespace
 
 class TestMainWindow : public QObject

@@ -1,3 +1,4 @@
+#include "fakepkexec.h"
 #include "platform/elevation.h"
 #include "testenvironment.h"
 
@@ -7,33 +8,6 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-// A folder holding the only pkexec on PATH, for the fake's lifetime.
-class FakePkexec
-{
-public:
-    explicit FakePkexec(const QByteArray &script) : m_path(qgetenv("PATH"))
-    {
-        if (!m_folder.isValid())
-            qFatal("no temporary folder");
-        if (!script.isEmpty()) {
-            QFile file(m_folder.filePath(QStringLiteral("pkexec")));
-            if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + script) < 0)
-                qFatal("cannot write the fake pkexec");
-            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ExeOwner);
-        }
-        // The shell the fake runs in still finds its tools: they are named in full.
-        qputenv("PATH", QFile::encodeName(m_folder.path()));
-    }
-    ~FakePkexec() { qputenv("PATH", m_path); }
-
-private:
-    QTemporaryDir m_folder;
-    QByteArray m_path;
-};
-} // namespace
 
 class TestElevation : public QObject
 {
